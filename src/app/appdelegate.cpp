@@ -1,0 +1,165 @@
+#include "app/appdelegate.h"
+
+#include "app/devicetablemodel.h"
+#include "app/geometry.h"
+#include "app/log.h"
+#include "ui/upgradeprogresswindow.h"
+#include "devices/devicelist.h"
+#include "text/uitext.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+namespace {
+// Rows are picked, never cells: no frame around the "current" cell.
+class RowItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+} // namespace
+
+AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QObject *parent)
+    : QObject(parent), m_usbSource(std::move(usbSource))
+{
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+}
+
+AppDelegate::~AppDelegate()
+{
+    stopUSBMonitoring();
+    window.reset(); // the table model reads data until the window is gone
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    buildMainWindow();
+    data = DeviceList();
+    selectedRow = -1;
+    fwQueried = false;
+    window->show();
+    window->raise();
+    window->activateWindow();
+    buildMenuBar();
+    startUSBMonitoring();
+}
+
+void AppDelegate::buildMainWindow()
+{
+    window = std::make_unique<QMainWindow>();
+    window->setWindowTitle(QStringLiteral("Quorvale"));
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    window->setGeometry(frameFromBottomLeft(available, 100, 100, 600, 400));
+
+    auto *table = new MyTableView(window.get());
+    const QStringList headers{Ui::Vendor.text(), Ui::Product.text(), Ui::FWVersion.text()};
+    m_model = new DeviceTableModel(data, headers, table);
+    table->setModel(m_model);
+    for (int column = 0; column < DeviceColumnCount; ++column)
+        table->setColumnWidth(column, 150);
+    table->horizontalHeader()->setStretchLastSection(false);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table->verticalHeader()->hide();
+    table->setAlternatingRowColors(true);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setShowGrid(false);
+    table->setWordWrap(false);
+    table->setItemDelegate(new RowItemDelegate(table));
+    table->setMenuDelegate(this);
+    window->setCentralWidget(table);
+    tableView = table;
+}
+
+void AppDelegate::buildMenuBar()
+{
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Application"));
+
+    QAction *preferences = menu->addAction(Ui::Preferences.text());
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    preferences->setShortcutContext(Qt::ApplicationShortcut);
+    connect(preferences, &QAction::triggered, this, &AppDelegate::openPreferences);
+
+    menu->addSeparator();
+
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString processName = arguments.isEmpty() ? QString() : QFileInfo(arguments.first()).fileName();
+    QAction *quit = menu->addAction(Ui::Quit.arg(processName));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    stopUSBMonitoring();
+}
+
+void AppDelegate::startUSBMonitoring()
+{
+    scanUSBDevices();
+    usbMonitorTimer = std::make_unique<QTimer>();
+    usbMonitorTimer->setInterval(1000);
+    connect(usbMonitorTimer.get(), &QTimer::timeout, this, &AppDelegate::monitorTick);
+    usbMonitorTimer->start();
+}
+
+void AppDelegate::stopUSBMonitoring()
+{
+    usbMonitorTimer.reset();
+}
+
+void AppDelegate::monitorTick()
+{
+    // The list stays frozen while an application-modal alert or a menu is open.
+    const QWidget *modal = QApplication::activeModalWidget();
+    if ((modal && modal->windowModality() == Qt::ApplicationModal) || QApplication::activePopupWidget())
+        return;
+    scanUSBDevices();
+}
+
+void AppDelegate::scanUSBDevices()
+{
+    const UsbEnumeration found = m_usbSource->enumerate();
+    if (!found.ok()) {
+        logLine(found.failure);
+        return;
+    }
+    const DeviceList scanned = buildDeviceList(found.devices, data);
+    data = scanned;
+    if (m_model)
+        m_model->reloadData();
+    runVersionStep(scanned);
+}
+
+void AppDelegate::runVersionStep(const DeviceList &scanned)
+{
+    // The firmware version query comes here.
+    Q_UNUSED(scanned);
+}
+
+void AppDelegate::openPreferences()
+{
+}
+
+QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *, const QPoint &)
+{
+    return nullptr;
+}

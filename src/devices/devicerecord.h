@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// One row of the device table: a dock as the last scan saw it.
+struct DeviceRecord {
+    QString vendor;
+    QString product;
+    QString fwversion;
+
+    friend bool operator==(const DeviceRecord &, const DeviceRecord &) = default;
+};
+
+using DeviceList = QList<DeviceRecord>;
+
+// The table's columns, named by the record's keys.
+enum class DeviceColumn { Vendor, Product, FwVersion };
+inline constexpr int DeviceColumnCount = 3;
+
+inline const char *columnKey(DeviceColumn column)
+{
+    switch (column) {
+    case DeviceColumn::Vendor: return "vendor";
+    case DeviceColumn::Product: return "product";
+    case DeviceColumn::FwVersion: return "fwversion";
+    }
+    return "";
+}
+
+inline const QString &recordValue(const DeviceRecord &record, DeviceColumn column)
+{
+    switch (column) {
+    case DeviceColumn::Vendor: return record.vendor;
+    case DeviceColumn::Product: return record.product;
+    case DeviceColumn::FwVersion: break;
+    }
+    return record.fwversion;
+}
+
+inline constexpr quint16 DockVendorId = 0x21C4;
+inline constexpr quint16 DockProductId = 0xB070;
+inline const char *const VersionUnknown = "N/A";

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One user-visible text in its two forms. Which form is shown is decided each
+// time the text is made, so a change of the desktop language reaches every
+// window, menu and alert created afterwards.
+struct UiText {
+    const char *english;
+    const char *chinese;
+
+    QString text() const;
+    // Fills the one "%@" placeholder of a format text.
+    QString arg(const QString &value) const;
+};
+
+// True when the first of the user's preferred UI languages is a Chinese one.
+bool isChineseLocale();
+// The rule itself, over an explicit list of language tags (most preferred first).
+bool isChineseLanguageList(const QStringList &uiLanguages);
+
+// Replaces the first "%@" of a format with a value.
+QString fillPlaceholder(const QString &format, const QString &value);
+
+namespace Ui {
+inline constexpr UiText Vendor{"Vendor", "制造商"};
+inline constexpr UiText Product{"Product", "产品"};
+inline constexpr UiText FWVersion{"FWVersion", "固件版本"};
+inline constexpr UiText Preferences{"Preferences", "偏好设置"};
+inline constexpr UiText Quit{"Quit %@", "退出 %@"};
+inline constexpr UiText CopyDeviceInfo{"Copy Device Info", "复制设备信息"};
+inline constexpr UiText UpgradeFirmware{"Upgrade Firmware", "升级固件"};
+inline constexpr UiText SelectFirmwareFile{"Select Firmware File", "选择固件文件"};
+inline constexpr UiText SelectBinFile{"Please select a .bin firmware file", "请选择一个 .bin 固件文件"};
+inline constexpr UiText Unknown{"Unknown", "未知"};
+inline constexpr UiText Device{"Device", "设备"};
+inline constexpr UiText File{"File", "文件"};
+inline constexpr UiText ConfirmToStart{"Confirm to start firmware upgrade?", "确认开始升级固件?"};
+inline constexpr UiText ConfirmFirmwareUpgrade{"Confirm Firmware Upgrade", "确认升级固件"};
+inline constexpr UiText ConfirmUpgrade{"Confirm Upgrade", "确认升级"};
+inline constexpr UiText Cancel{"Cancel", "取消"};
+inline constexpr UiText FirmwareUpdating{"Firmware Updating", "升级固件中"};
+inline constexpr UiText DoNotDisconnect{"Upgrading firmware, do not disconnect USB device",
+                                        "正在升级固件\uFF0C请勿断开USB设备"};
+inline constexpr UiText TimeoutLabel{"Upgrade timeout (seconds, 0 to disable):",
+                                     "升级超时\uFF08秒\uFF0C0 表示禁用\uFF09\uFF1A"};
+inline constexpr UiText Save{"Save", "保存"};
+inline constexpr UiText ToolExitedAbnormally{"Upgrade tool exited abnormally!", "升级工具异常退出\uFF01"};
+inline constexpr UiText UpgradeSuccessful{"Firmware upgrade successful!", "固件升级成功\uFF01"};
+inline constexpr UiText UpgradeFailedMessage{"Firmware upgrade failed!", "固件升级失败\uFF01"};
+inline constexpr UiText UpgradeSuccess{"Upgrade Success", "升级成功"};
+inline constexpr UiText UpgradeFailed{"Upgrade Failed", "升级失败"};
+inline constexpr UiText FailedToLaunch{"Failed to launch upgrade tool: %@", "无法启动升级工具: %@"};
+inline constexpr UiText Ok{"OK", "确定"};
+
+// Every pair, in catalogue order; the tests walk it.
+inline constexpr UiText All[] = {
+    Vendor, Product, FWVersion, Preferences, Quit, CopyDeviceInfo, UpgradeFirmware,
+    SelectFirmwareFile, SelectBinFile, Unknown, Device, File, ConfirmToStart,
+    ConfirmFirmwareUpgrade, ConfirmUpgrade, Cancel, FirmwareUpdating, DoNotDisconnect,
+    TimeoutLabel, Save, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
+    UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok,
+};
+} // namespace Ui

@@ -1,0 +1,3 @@
+# Sources of the firmware tool bridge, part of quorvale_core.
+set(TOOL_SOURCES
+)

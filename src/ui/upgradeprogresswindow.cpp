@@ -1,0 +1,55 @@
+#include "ui/upgradeprogresswindow.h"
+
+#include "app/geometry.h"
+#include "text/uitext.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+
+namespace {
+constexpr int Width = 300;
+constexpr int Height = 120;
+
+// Child frames are laid out from the bottom-left corner of the content area.
+QRect childFrame(int x, int y, int width, int height)
+{
+    return frameFromBottomLeft(QRect(0, 0, Width, Height), x, y, width, height);
+}
+} // namespace
+
+UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowTitle(Ui::FirmwareUpdating.text());
+    setFixedSize(Width, Height);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(0, 0, Width, Height);
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    spinner = new QProgressBar(this);
+    spinner->setGeometry(childFrame(10, 60, 280, 20));
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+
+    statusLabel = new QLabel(Ui::DoNotDisconnect.text(), this);
+    statusLabel->setGeometry(childFrame(10, 30, 280, 20));
+    QFont font = statusLabel->font();
+    font.setPointSize(12);
+    statusLabel->setFont(font);
+    statusLabel->setAlignment(Qt::AlignCenter);
+}
+
+void UpgradeProgressWindow::closeEvent(QCloseEvent *event)
+{
+    // Only the program closes this window: a flash in progress cannot be dismissed.
+    if (event->spontaneous())
+        event->ignore();
+    else
+        QWidget::closeEvent(event);
+}

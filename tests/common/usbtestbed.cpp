@@ -1,0 +1,59 @@
+// glib names a struct member "signals", which Qt defines as a macro: glib first.
+#include <umockdev.h>
+
+#include "usbtestbed.h"
+
+#include <vector>
+
+UsbTestbed::UsbTestbed()
+    : m_testbed(umockdev_testbed_new())
+{
+}
+
+UsbTestbed::~UsbTestbed()
+{
+    g_object_unref(m_testbed);
+}
+
+bool UsbTestbed::available()
+{
+    return umockdev_in_mock_environment();
+}
+
+QString UsbTestbed::add(const Device &device)
+{
+    ++m_count;
+    const QByteArray name = "1-" + QByteArray::number(m_count);
+    const char *properties[] = {"DEVTYPE", "usb_device", "DRIVER", "usb", nullptr};
+    const char *noAttributes[] = {nullptr};
+    gchar *path = umockdev_testbed_add_devicev(m_testbed, "usb", name.constData(), nullptr,
+                                               const_cast<gchar **>(noAttributes), const_cast<gchar **>(properties));
+    const auto set = [&](const char *attribute, const std::optional<QByteArray> &value) {
+        if (value)
+            umockdev_testbed_set_attribute_binary(m_testbed, path, attribute,
+                                                  reinterpret_cast<guint8 *>(const_cast<char *>(value->constData())),
+                                                  gint(value->size()));
+    };
+    set("idVendor", device.idVendor);
+    set("idProduct", device.idProduct);
+    set("manufacturer", device.manufacturer);
+    set("product", device.product);
+    const QString result = QString::fromUtf8(path);
+    g_free(path);
+    return result;
+}
+
+QString UsbTestbed::addDock(const QByteArray &manufacturer, const QByteArray &product)
+{
+    return add({"21c4", "b070", manufacturer, product});
+}
+
+QString UsbTestbed::addOther(const QByteArray &idVendor, const QByteArray &idProduct, const QByteArray &name)
+{
+    return add({idVendor, idProduct, name, name});
+}
+
+void UsbTestbed::remove(const QString &sysPath)
+{
+    umockdev_testbed_remove_device(m_testbed, sysPath.toUtf8().constData());
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+// A fake /sys with USB devices, seen by libudev in this process. The test
+// program must run under umockdev-wrapper.
+class UsbTestbed {
+public:
+    struct Device {
+        std::optional<QByteArray> idVendor;
+        std::optional<QByteArray> idProduct;
+        std::optional<QByteArray> manufacturer;
+        std::optional<QByteArray> product;
+    };
+
+    UsbTestbed();
+    ~UsbTestbed();
+    UsbTestbed(const UsbTestbed &) = delete;
+    UsbTestbed &operator=(const UsbTestbed &) = delete;
+
+    // Whether libudev in this process sees the testbed (after one was made).
+    static bool available();
+
+    // Adds a usb_device; returns its sysfs path.
+    QString add(const Device &device);
+    QString addDock(const QByteArray &manufacturer = "Talvex", const QByteArray &product = "TD-70 USB-C Dock");
+    QString addOther(const QByteArray &idVendor, const QByteArray &idProduct, const QByteArray &name);
+    void remove(const QString &sysPath);
+
+private:
+    UMockdevTestbed *m_testbed;
+    int m_count = 0;
+};

@@ -1,0 +1,77 @@
+#include "devices/devicelist.h"
+
+#include <gtest/gtest.h>
+
+TEST(UsbId, ParsesSysfsHexAndRejectsEverythingElse)
+{
+    struct Case {
+        const char *text;
+        quint16 id;
+    };
+    const Case cases[] = {
+        {"21c4", 0x21C4}, {"B070", 0xB070}, {"0000", 0},   {"ffff", 0xFFFF}, {"021c4", 0x21C4},
+        {"21c4\n", 0x21C4}, {"", 0},        {"   ", 0},    {"0x21c4", 0},    {"21g4", 0},
+        {"10000", 0},     {"fffff", 0},     {"-1", 0},     {"21 c4", 0},     {"ffffffffffffffffffff1", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parseUsbId(QByteArrayView(c.text)), c.id);
+    }
+}
+
+TEST(UsbId, FormatsWithFourUpperCaseDigits)
+{
+    EXPECT_EQ(formatUsbId(0x21C4), QStringLiteral("0x21C4"));
+    EXPECT_EQ(formatUsbId(0xB070), QStringLiteral("0xB070"));
+    EXPECT_EQ(formatUsbId(0x0A), QStringLiteral("0x000A"));
+}
+
+namespace {
+UsbDeviceFacts dock(std::optional<QString> vendor, std::optional<QString> product)
+{
+    return {DockVendorId, DockProductId, std::move(vendor), std::move(product)};
+}
+const QString talvex = QStringLiteral("Talvex");
+const QString td70 = QStringLiteral("TD-70");
+} // namespace
+
+TEST(DeviceList, KeepsDocksOnlyInOrderWithHexFallbacks)
+{
+    const std::vector<UsbDeviceFacts> devices = {
+        {0x046D, 0xC31C, QStringLiteral("Logitech"), QStringLiteral("Keyboard")},
+        dock(std::nullopt, td70),
+        {DockVendorId, 0xB071, talvex, td70}, // same maker, other product
+        {0x21C5, DockProductId, talvex, td70},
+        dock(talvex, std::nullopt),
+        {0, 0, std::nullopt, std::nullopt}, // unreadable IDs
+    };
+    const DeviceList list = buildDeviceList(devices, {});
+    const DeviceList expected = {
+        {QStringLiteral("0x21C4"), td70, QStringLiteral("N/A")},
+        {talvex, QStringLiteral("0xB070"), QStringLiteral("N/A")},
+    };
+    EXPECT_EQ(list, expected);
+}
+
+TEST(DeviceList, CarriesOverTheFirstMatchingVersion)
+{
+    const DeviceList previous = {
+        {talvex, QStringLiteral("Other"), QStringLiteral("9.9")},
+        {talvex, td70, QStringLiteral("1.2.3")},
+        {talvex, td70, QStringLiteral("4.5.6")},
+        {QStringLiteral("talvex"), td70, QStringLiteral("7.7")}, // names compare case-sensitively
+    };
+    const DeviceList list = buildDeviceList({dock(talvex, td70), dock(talvex, td70), dock(talvex, QStringLiteral("TD-80"))}, previous);
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0].fwversion, QStringLiteral("1.2.3"));
+    EXPECT_EQ(list[1].fwversion, QStringLiteral("1.2.3"));
+    EXPECT_EQ(list[2].fwversion, QStringLiteral("N/A"));
+}
+
+TEST(DeviceList, EmptyNamesAreNamesNotMissing)
+{
+    const DeviceList list = buildDeviceList({dock(QString(), QString())}, {});
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].vendor, QString());
+    EXPECT_EQ(list[0].product, QString());
+}

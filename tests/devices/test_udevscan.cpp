@@ -1,0 +1,112 @@
+#include "app/appdelegate.h"
+#include "devices/devicelist.h"
+#include "devices/udevusbsource.h"
+#include "usbtestbed.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+class UdevScan : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testbed = std::make_unique<UsbTestbed>();
+        ASSERT_TRUE(UsbTestbed::available()) << "run this test under umockdev-wrapper";
+    }
+
+    DeviceList scan() { return buildDeviceList(UdevUsbSource().enumerate().devices, {}); }
+
+    std::unique_ptr<UsbTestbed> testbed;
+};
+} // namespace
+
+TEST_F(UdevScan, ListsOnlyDocksWithNamesOrHexFallbacks)
+{
+    EXPECT_TRUE(scan().isEmpty());
+
+    testbed->addOther("046d", "c31c", "Logitech");
+    testbed->addOther("21c4", "b071", "Talvex other product");
+    testbed->addOther("b070", "21c4", "Swapped IDs");
+    EXPECT_TRUE(scan().isEmpty());
+
+    testbed->addDock();
+    testbed->add({"21C4", "B070", std::nullopt, std::nullopt});
+    const DeviceList expected = {
+        {QStringLiteral("Talvex"), QStringLiteral("TD-70 USB-C Dock"), QStringLiteral("N/A")},
+        {QStringLiteral("0x21C4"), QStringLiteral("0xB070"), QStringLiteral("N/A")},
+    };
+    EXPECT_EQ(scan(), expected);
+}
+
+TEST_F(UdevScan, BadAttributesNeverListOrCrash)
+{
+    struct Case {
+        const char *name;
+        UsbTestbed::Device device;
+        bool listed;
+        QString vendor; // when listed
+    };
+    const QByteArray longName(4096, 'A');
+    const Case cases[] = {
+        {"no idVendor", {std::nullopt, "b070", "X", "Y"}, false, {}},
+        {"no idProduct", {"21c4", std::nullopt, "X", "Y"}, false, {}},
+        {"empty idVendor", {"", "b070", "X", "Y"}, false, {}},
+        {"idVendor not hex", {"21z4", "b070", "X", "Y"}, false, {}},
+        {"idVendor wider than 16 bits", {"121c4", "b070", "X", "Y"}, false, {}},
+        {"idProduct wider than 16 bits", {"21c4", "1b070", "X", "Y"}, false, {}},
+        {"empty name", {"21c4", "b070", "", "Y"}, true, QString()},
+        {"name not UTF-8", {"21c4", "b070", "Tal\xff\xfevex", "Y"}, true, QStringLiteral("Tal\uFFFD\uFFFDvex")},
+        {"control characters", {"21c4", "b070", "Tal\x01vex\tA\rB", "Y"}, true, QStringLiteral("Tal\x01vex\tA\rB")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = testbed->add(c.device);
+        const DeviceList list = scan();
+        testbed->remove(path);
+        ASSERT_EQ(list.size(), c.listed ? 1 : 0);
+        if (c.listed) {
+            EXPECT_EQ(list[0].vendor, c.vendor);
+        }
+    }
+
+    testbed->add({"21c4", "b070", longName, longName});
+    const DeviceList list = scan();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_FALSE(list[0].vendor.isEmpty());
+    EXPECT_TRUE(QString::fromLatin1(longName).startsWith(list[0].vendor));
+}
+
+TEST_F(UdevScan, ControllerFollowsDocksBetweenScans)
+{
+    AppDelegate delegate(std::make_unique<UdevUsbSource>());
+    delegate.scanUSBDevices();
+    EXPECT_TRUE(delegate.data.isEmpty());
+
+    const QString first = testbed->addDock();
+    const QString second = testbed->addDock();
+    testbed->addOther("046d", "c31c", "Logitech");
+    delegate.scanUSBDevices();
+    ASSERT_EQ(delegate.data.size(), 2);
+
+    // Two docks with equal names both take the version of the first previous match.
+    delegate.data[0].fwversion = QStringLiteral("1.0.3");
+    delegate.data[1].fwversion = QStringLiteral("2.0");
+    delegate.scanUSBDevices();
+    ASSERT_EQ(delegate.data.size(), 2);
+    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("1.0.3"));
+    EXPECT_EQ(delegate.data[1].fwversion, QStringLiteral("1.0.3"));
+
+    testbed->remove(first);
+    delegate.scanUSBDevices();
+    ASSERT_EQ(delegate.data.size(), 1);
+    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("1.0.3"));
+
+    testbed->remove(second);
+    delegate.scanUSBDevices();
+    EXPECT_TRUE(delegate.data.isEmpty());
+
+    testbed->addDock();
+    delegate.scanUSBDevices();
+    ASSERT_EQ(delegate.data.size(), 1);
+    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("N/A"));
+}
