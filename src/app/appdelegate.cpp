@@ -6,8 +6,12 @@
 #include "ui/upgradeprogresswindow.h"
 #include "devices/devicelist.h"
 #include "text/uitext.h"
+#include "tool/versionquery.h"
+#include "ui/devicetexts.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMessageBox>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -33,8 +37,13 @@ protected:
 };
 } // namespace
 
-AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QObject *parent)
-    : QObject(parent), m_usbSource(std::move(usbSource))
+AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, ToolDirectories toolDirectories,
+                         VersionQuery versionQuery, QObject *parent)
+    : QObject(parent)
+    , m_usbSource(std::move(usbSource))
+    , m_toolDirectories(std::move(toolDirectories))
+    , m_versionQuery(versionQuery ? std::move(versionQuery)
+                                  : VersionQuery([](const QString &path) { return ::queryFirmwareVersionSync(path); }))
 {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 }
@@ -149,17 +158,88 @@ void AppDelegate::scanUSBDevices()
     runVersionStep(scanned);
 }
 
+// Reads the firmware version once each time docks appear after a scan that
+// listed none. The query waits in a nested event loop where monitoring ticks
+// still fire, so scans may run inside it: the flag, set first, keeps them from
+// starting a second query, and the result goes into whatever list is current
+// when the query returns.
 void AppDelegate::runVersionStep(const DeviceList &scanned)
 {
-    // The firmware version query comes here.
-    Q_UNUSED(scanned);
+    if (scanned.isEmpty()) {
+        fwQueried = false;
+        return;
+    }
+    if (fwQueried)
+        return;
+    fwQueried = true;
+    const std::optional<QString> version = queryFirmwareVersionSync();
+    if (!version || version->isEmpty())
+        return;
+    for (DeviceRecord &record : data)
+        record.fwversion = *version;
+    if (m_model)
+        m_model->reloadData();
+}
+
+std::optional<QString> AppDelegate::queryFirmwareVersionSync()
+{
+    return m_versionQuery(firmwareToolPath(m_toolDirectories));
 }
 
 void AppDelegate::openPreferences()
 {
 }
 
-QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *, const QPoint &)
+QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos)
 {
-    return nullptr;
+    const int row = table->rowAt(table->viewport()->mapFromGlobal(globalPos).y());
+    if (row < 0 || row >= data.size())
+        return nullptr;
+    selectedRow = row;
+    auto *menu = new QMenu(table);
+    menu->addAction(Ui::CopyDeviceInfo.text(), this, &AppDelegate::copyDeviceInfo);
+    menu->addSeparator();
+    menu->addAction(Ui::UpgradeFirmware.text(), this, &AppDelegate::upgradeFirmware);
+    return menu;
+}
+
+void AppDelegate::copyDeviceInfo()
+{
+    if (selectedRow < 0 || selectedRow >= data.size())
+        return;
+    const QString text = deviceInfoText(data.at(selectedRow));
+    QGuiApplication::clipboard()->setText(text);
+    logLine(QStringLiteral("Device info copied to clipboard: ") + text);
+}
+
+void AppDelegate::upgradeFirmware()
+{
+}
+
+void AppDelegate::closeProgressWindow()
+{
+    if (progressWindow)
+        progressWindow->close();
+}
+
+void AppDelegate::runAlert(const QString &headline, const QString &text)
+{
+    QMessageBox alert;
+    alert.setWindowTitle(QStringLiteral("Quorvale"));
+    alert.setText(headline);
+    alert.setInformativeText(text);
+    alert.addButton(Ui::Ok.text(), QMessageBox::AcceptRole);
+    alert.exec();
+}
+
+void AppDelegate::reportUpgradeResult(const UpgradeOutcome &outcome)
+{
+    closeProgressWindow();
+    runAlert(outcome.success ? Ui::UpgradeSuccess.text() : Ui::UpgradeFailed.text(), outcome.message);
+}
+
+void AppDelegate::reportLaunchFailure(const QString &error)
+{
+    closeProgressWindow();
+    runAlert(Ui::UpgradeFailed.text(), Ui::FailedToLaunch.arg(error));
 }

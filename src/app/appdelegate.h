@@ -3,11 +3,15 @@
 #include "app/mytableview.h"
 #include "devices/devicerecord.h"
 #include "devices/usbdevicesource.h"
+#include "tool/firmwaretool.h"
+#include "tool/upgradeoutcome.h"
 
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class DeviceTableModel;
 class QLineEdit;
@@ -21,7 +25,13 @@ class UpgradeProgressWindow;
 class AppDelegate : public QObject, public TableMenuDelegate {
     Q_OBJECT
 public:
-    explicit AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QObject *parent = nullptr);
+    // Runs the firmware tool at a path and returns the version it reports.
+    using VersionQuery = std::function<std::optional<QString>(const QString &toolPath)>;
+
+    // An empty query runs the real one.
+    explicit AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource,
+                         ToolDirectories toolDirectories = ToolDirectories::forRunningProgram(),
+                         VersionQuery versionQuery = {}, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
@@ -31,9 +41,17 @@ public:
     void startUSBMonitoring();
     void stopUSBMonitoring();
 
+    std::optional<QString> queryFirmwareVersionSync();
+
     void openPreferences();
 
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
+    void copyDeviceInfo();
+    void upgradeFirmware();
+
+    // The end of an upgrade: the progress window goes, an alert tells the result.
+    void reportUpgradeResult(const UpgradeOutcome &outcome);
+    void reportLaunchFailure(const QString &error);
 
     std::unique_ptr<QMainWindow> window;
     MyTableView *tableView = nullptr; // owned by window
@@ -50,7 +68,11 @@ private:
     void buildMenuBar();
     void monitorTick();
     void runVersionStep(const DeviceList &scanned);
+    void closeProgressWindow();
+    void runAlert(const QString &headline, const QString &text);
 
     std::unique_ptr<UsbDeviceSource> m_usbSource;
+    const ToolDirectories m_toolDirectories;
+    const VersionQuery m_versionQuery;
     DeviceTableModel *m_model = nullptr; // owned by tableView
 };

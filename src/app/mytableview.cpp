@@ -2,12 +2,24 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMouseEvent>
 
 #include <memory>
 
 MyTableView::MyTableView(QWidget *parent)
     : QTableView(parent)
 {
+}
+
+void MyTableView::mousePressEvent(QMouseEvent *event)
+{
+    // A right-click opens the row's menu without moving the highlight: the
+    // menu's commands act on the clicked row, whatever is highlighted.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
 }
 
 void MyTableView::contextMenuEvent(QContextMenuEvent *event)

@@ -24,6 +24,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     TableMenuDelegate *m_menuDelegate = nullptr;

@@ -4,16 +4,38 @@
 
 #include <libudev.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
-struct UdevDeleter {
+struct Deleter {
     void operator()(udev *p) const { udev_unref(p); }
-    void operator()(udev_enumerate *p) const { udev_enumerate_unref(p); }
     void operator()(udev_device *p) const { udev_device_unref(p); }
+    void operator()(DIR *p) const { closedir(p); }
 };
 template<typename T>
-using UdevPtr = std::unique_ptr<T, UdevDeleter>;
+using Owned = std::unique_ptr<T, Deleter>;
+
+// An ID file holds four hex digits and a newline; anything longer is not an ID.
+quint16 readIdFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char buffer[16];
+    ssize_t n;
+    do
+        n = ::read(fd, buffer, sizeof buffer);
+    while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n <= 0 || size_t(n) == sizeof buffer)
+        return 0;
+    return parseUsbId(QByteArrayView(buffer, n));
+}
 
 std::optional<QString> textAttribute(udev_device *device, const char *name)
 {
@@ -22,41 +44,51 @@ std::optional<QString> textAttribute(udev_device *device, const char *name)
         return std::nullopt;
     return QString::fromUtf8(value);
 }
-
-quint16 idAttribute(udev_device *device, const char *name)
-{
-    const char *value = udev_device_get_sysattr_value(device, name);
-    return value ? parseUsbId(QByteArrayView(value)) : 0;
-}
 } // namespace
+
+UdevUsbSource::UdevUsbSource(QByteArray sysfsRoot)
+    : m_devicesDir(sysfsRoot + "/bus/usb/devices/")
+{
+}
 
 UsbEnumeration UdevUsbSource::enumerate()
 {
     UsbEnumeration result;
-    UdevPtr<udev> context(udev_new());
-    UdevPtr<udev_enumerate> enumeration(context ? udev_enumerate_new(context.get()) : nullptr);
-    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "usb") < 0
-        || udev_enumerate_add_match_property(enumeration.get(), "DEVTYPE", "usb_device") < 0) {
-        result.failure = QStringLiteral("IOServiceMatching failed");
+    Owned<DIR> dir(::opendir(m_devicesDir.constData()));
+    if (!dir) {
+        // No USB bus at all (no controller, or sysfs not mounted): nothing connected.
+        if (errno == ENOENT)
+            return result;
+        result.failure = QStringLiteral("IOServiceGetMatchingServices failed: %1").arg(quint32(-errno), 0, 16);
         return result;
     }
-    const int status = udev_enumerate_scan_devices(enumeration.get());
-    if (status < 0) {
-        result.failure = QStringLiteral("IOServiceGetMatchingServices failed: %1").arg(quint32(status), 0, 16);
-        return result;
+    std::vector<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (entry->d_name[0] != '.')
+            names.emplace_back(entry->d_name);
     }
+    std::sort(names.begin(), names.end());
 
-    udev_list_entry *entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get()))
-    {
-        UdevPtr<udev_device> device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-        if (!device)
-            continue; // unplugged since the enumeration
+    Owned<udev> context;
+    for (const QByteArray &name : names) {
+        const QByteArray path = m_devicesDir + name;
         UsbDeviceFacts facts;
-        facts.vendorId = idAttribute(device.get(), "idVendor");
-        facts.productId = idAttribute(device.get(), "idProduct");
-        facts.vendorName = textAttribute(device.get(), "manufacturer");
-        facts.productName = textAttribute(device.get(), "product");
+        facts.vendorId = readIdFile(path + "/idVendor");
+        facts.productId = readIdFile(path + "/idProduct");
+        if (isDock(facts)) {
+            if (!context)
+                context.reset(udev_new());
+            if (!context) {
+                result.failure = QStringLiteral("IOServiceMatching failed");
+                return result;
+            }
+            const Owned<udev_device> device(udev_device_new_from_syspath(context.get(), path.constData()));
+            const char *type = device ? udev_device_get_devtype(device.get()) : nullptr;
+            if (!type || qstrcmp(type, "usb_device") != 0)
+                continue; // unplugged meanwhile, or not a whole device
+            facts.vendorName = textAttribute(device.get(), "manufacturer");
+            facts.productName = textAttribute(device.get(), "product");
+        }
         result.devices.push_back(std::move(facts));
     }
     return result;

@@ -1,3 +1,8 @@
 # Sources of the firmware tool bridge, part of quorvale_core.
 set(TOOL_SOURCES
+  firmwaretool.cpp
+  tooloutput.cpp
+  versionparse.cpp
+  versionquery.cpp
+  upgradeoutcome.cpp
 )

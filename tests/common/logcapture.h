@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 // Sends standard error, where every log line goes, into a temporary file for
@@ -15,7 +16,7 @@ public:
     {
         std::fflush(stderr);
         m_file = std::tmpfile();
-        m_saved = ::dup(STDERR_FILENO);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
         ::dup2(::fileno(m_file), STDERR_FILENO);
     }
     ~LogCapture()

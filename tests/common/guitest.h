@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/appdelegate.h"
+#include "fakeusbsource.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <functional>
+
+inline bool expectChinese()
+{
+    return qgetenv("QUORVALE_EXPECT_CHINESE") == "1";
+}
+
+// The language a catalogue text must show in under this test run.
+inline QString expectedText(const char *english, const char *chinese)
+{
+    return QString::fromUtf8(expectChinese() ? chinese : english);
+}
+
+// A launched controller with a fake USB registry and no firmware tool.
+struct LaunchedApp {
+    explicit LaunchedApp(int docks)
+    {
+        auto source = std::make_unique<FakeUsbSource>();
+        usb = source.get();
+        usb->setDocks(docks);
+        delegate = std::make_unique<AppDelegate>(std::move(source), ToolDirectories{},
+                                                 [](const QString &) { return std::optional<QString>(); });
+        delegate->applicationDidFinishLaunching();
+    }
+    void rescan(int docks)
+    {
+        usb->setDocks(docks);
+        delegate->scanUSBDevices();
+    }
+
+    FakeUsbSource *usb;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+// Runs `inspect` on whatever popup or modal window the next step opens, as
+// soon as the event loop that shows it starts; `inspect` must close it.
+inline void whenShown(std::function<void(QWidget *)> inspect)
+{
+    QTimer::singleShot(0, [inspect] {
+        QWidget *shown = QApplication::activePopupWidget();
+        if (!shown)
+            shown = QApplication::activeModalWidget();
+        inspect(shown);
+    });
+}

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# One end-to-end case: e2e.sh CASE QUORVALE SIMULATOR DEVICES.umockdev
+# Screenshots and logs of the run stay in $E2E_ARTIFACTS (default: a temp dir).
+set -euo pipefail
+case_name=$1 quorvale=$2 simulator=$3 devices=$4
+
+work=$(mktemp -d)
+artifacts=${E2E_ARTIFACTS:-$work}
+mkdir -p "$artifacts" "$work/bin"
+cp "$quorvale" "$simulator" "$work/bin/"
+export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3
+export XDG_RUNTIME_DIR=$work
+export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
+[ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
+
+fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
+
+# Runs inside the X server: start the program, then the case's steps.
+run_case() {
+  local log=$artifacts/$case_name.log
+  (cd "$work" && setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>"$log" >/dev/null) &
+  group=$!
+  trap 'kill -- -$group 2>/dev/null || true' EXIT
+  local started=$(date +%s%N)
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
+  eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
+  [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
+
+  # The first scan runs the version query before the window can repaint.
+  for _ in $(seq 50); do grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" && break; sleep 0.1; done
+  grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
+  local elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
+  echo "version shown ${elapsed_ms} ms after launch"
+  # Row 0 of the table, below the menu bar and the header.
+  row_x=$((X + 200)) row_y=$((Y + 55))
+
+  case $case_name in
+    version_shown)
+      [ "$elapsed_ms" -lt 3000 ] || fail "version took ${elapsed_ms} ms"
+      saved=$(sed -n 's/.*\[Sync\] Output saved to: //p' "$log" | head -n 1)
+      [ -f "$saved" ] || fail "no saved output at '$saved'"
+      grep -qx 'Composite dock image version: 1.0.3' "$saved" || fail "saved output lacks the version line"
+      sleep 0.5
+      import -window root "$artifacts/$case_name.png"
+      ;;
+    copy_device_info)
+      xdotool mousemove "$row_x" "$row_y" click 3
+      sleep 0.5
+      import -window root "$artifacts/$case_name-menu.png"
+      xdotool key Up Up Return # the last item is "Upgrade Firmware"; two up is "Copy Device Info"
+      sleep 0.5
+      got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
+      expected=$'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3'
+      [ "$got" = "$expected" ] || fail "clipboard holds '$got'"
+      grep -q 'Device info copied to clipboard: Vendor: Talvex' "$log" || fail "no copy log line"
+      ;;
+    chinese_menu)
+      xdotool mousemove $((X + 30)) $((Y + 10)) click 1
+      sleep 0.5
+      import -window root "$artifacts/$case_name-app-menu.png"
+      xdotool key Escape
+      xdotool mousemove "$row_x" "$row_y" click 3
+      sleep 0.5
+      import -window root "$artifacts/$case_name-row-menu.png"
+      xdotool key Escape
+      ;;
+    quit_shortcut)
+      xdotool key ctrl+q
+      for _ in $(seq 50); do kill -0 "$group" 2>/dev/null || break; sleep 0.1; done
+      ! kill -0 "$group" 2>/dev/null || fail "still running after Ctrl+Q"
+      ;;
+  esac
+  echo "PASS ($case_name)"
+}
+if [ -n "${E2E_DISPLAY_READY:-}" ]; then
+  run_case
+else
+  E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$@"
+fi

@@ -1,0 +1,105 @@
+#include "guitest.h"
+#include "logcapture.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+
+namespace {
+struct MenuSeen {
+    bool shown = false;
+    QStringList items; // "-" for a separator
+};
+
+// Right-clicks a widget of the table at a point and reports the menu that
+// opened, activating the item with the given title, if any.
+MenuSeen rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+{
+    MenuSeen seen;
+    whenShown([&](QWidget *shown) {
+        auto *menu = qobject_cast<QMenu *>(shown);
+        if (!menu)
+            return;
+        seen.shown = true;
+        QAction *chosen = nullptr;
+        for (QAction *action : menu->actions()) {
+            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            if (!activate.isEmpty() && action->text() == activate)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
+    QApplication::sendEvent(target, &event);
+    QCoreApplication::processEvents();
+    return seen;
+}
+
+QPoint rowCenter(const AppDelegate &d, int row)
+{
+    return d.tableView->visualRect(d.tableView->model()->index(row, 1)).center();
+}
+
+const QString copyTitle = expectedText("Copy Device Info", "复制设备信息");
+} // namespace
+
+TEST(RowMenu, OpensOnARowAndCopiesIt)
+{
+    LaunchedApp app(3);
+    AppDelegate &d = *app.delegate;
+    ASSERT_EQ(d.selectedRow, -1);
+
+    LogCapture log;
+    const MenuSeen seen = rightClick(d.tableView->viewport(), rowCenter(d, 1), copyTitle);
+    EXPECT_TRUE(seen.shown);
+    EXPECT_EQ(seen.items, (QStringList{copyTitle, "-", expectedText("Upgrade Firmware", "升级固件")}));
+    EXPECT_EQ(d.selectedRow, 1);
+
+    // English labels in every language; a version not read yet is "N/A".
+    const QString text = QStringLiteral("Vendor: Talvex\nProduct: Dock 1\nFWVersion: N/A");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+    EXPECT_TRUE(log.bytes().contains(("] Device info copied to clipboard: " + text + "\n").toUtf8()));
+    // The table's own highlight is left alone.
+    EXPECT_TRUE(d.tableView->selectionModel()->selectedRows().isEmpty());
+}
+
+TEST(RowMenu, NothingOutsideTheRows)
+{
+    LaunchedApp app(3);
+    AppDelegate &d = *app.delegate;
+    rightClick(d.tableView->viewport(), rowCenter(d, 2));
+    ASSERT_EQ(d.selectedRow, 2);
+
+    const QPoint belowLastRow = rowCenter(d, 2) + QPoint(0, 3 * d.tableView->rowHeight(2));
+    EXPECT_FALSE(rightClick(d.tableView->viewport(), belowLastRow).shown);
+    EXPECT_FALSE(rightClick(d.tableView->horizontalHeader(), QPoint(20, 5)).shown);
+    EXPECT_EQ(d.selectedRow, 2);
+
+    app.rescan(0);
+    EXPECT_FALSE(rightClick(d.tableView->viewport(), QPoint(20, 5)).shown);
+    EXPECT_EQ(d.selectedRow, 2);
+}
+
+TEST(RowMenu, CopyActsOnTheListOfTheMoment)
+{
+    LaunchedApp app(3);
+    AppDelegate &d = *app.delegate;
+    rightClick(d.tableView->viewport(), rowCenter(d, 2));
+    app.rescan(2); // the right-clicked row is gone
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    LogCapture log;
+    d.copyDeviceInfo();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    EXPECT_TRUE(log.bytes().isEmpty());
+
+    d.selectedRow = 1; // within the list: whatever record stands there now
+    d.data[1].vendor = QStringLiteral("Name with %1 and %2");
+    d.copyDeviceInfo();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("Vendor: Name with %1 and %2\nProduct: Dock 1\nFWVersion: N/A"));
+}

@@ -1,0 +1,131 @@
+#include "guitest.h"
+#include "ui/upgradeprogresswindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QScreen>
+
+TEST(ProgressWindow, IsBuiltAsDescribed)
+{
+    UpgradeProgressWindow window;
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint); // only the hints asked for
+    EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(window.windowModality(), Qt::NonModal);
+    EXPECT_FALSE(window.testAttribute(Qt::WA_DeleteOnClose));
+    EXPECT_EQ(window.windowTitle(), expectedText("Firmware Updating", "升级固件中"));
+
+    EXPECT_EQ(window.size(), QSize(300, 120));
+    const QPoint screenCenter = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((window.geometry().center() - screenCenter).manhattanLength(), 2);
+
+    // Bar at y 60..80 and text at 30..50 from the bottom of the 120-point area.
+    EXPECT_EQ(window.spinner->geometry(), QRect(10, 40, 280, 20));
+    EXPECT_EQ(window.spinner->minimum(), 0);
+    EXPECT_EQ(window.spinner->maximum(), 0);
+    EXPECT_EQ(window.statusLabel->geometry(), QRect(10, 70, 280, 20));
+    EXPECT_EQ(window.statusLabel->text(),
+              expectedText("Upgrading firmware, do not disconnect USB device", "正在升级固件，请勿断开USB设备"));
+    EXPECT_EQ(window.statusLabel->font().pointSize(), 12);
+    EXPECT_EQ(window.statusLabel->alignment(), Qt::AlignCenter);
+}
+
+TEST(ProgressWindow, LeavesTheMainWindowUsable)
+{
+    LaunchedApp app(2);
+    AppDelegate &d = *app.delegate;
+    d.progressWindow = std::make_unique<UpgradeProgressWindow>();
+    d.progressWindow->show();
+    d.progressWindow->activateWindow();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(d.window->isEnabled());
+
+    bool menuShown = false;
+    whenShown([&](QWidget *shown) {
+        menuShown = qobject_cast<QMenu *>(shown) != nullptr;
+        if (shown)
+            shown->close();
+    });
+    const QPoint row = d.tableView->visualRect(d.tableView->model()->index(0, 0)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, row, d.tableView->viewport()->mapToGlobal(row));
+    QApplication::sendEvent(d.tableView->viewport(), &event);
+    EXPECT_TRUE(menuShown);
+    EXPECT_TRUE(d.progressWindow->isVisible());
+}
+
+namespace {
+struct AlertSeen {
+    bool shown = false;
+    bool applicationModal = false;
+    bool progressVisible = true;
+    QString headline, text;
+    QStringList buttons;
+};
+
+AlertSeen whileAlertShown(AppDelegate &d, const std::function<void()> &report)
+{
+    d.progressWindow = std::make_unique<UpgradeProgressWindow>();
+    d.progressWindow->show();
+    AlertSeen seen;
+    whenShown([&](QWidget *shown) {
+        auto *box = qobject_cast<QMessageBox *>(shown);
+        if (!box)
+            return;
+        seen.shown = true;
+        seen.applicationModal = box->windowModality() == Qt::ApplicationModal;
+        seen.progressVisible = d.progressWindow->isVisible();
+        seen.headline = box->text();
+        seen.text = box->informativeText();
+        for (QAbstractButton *button : box->buttons())
+            seen.buttons << button->text();
+        box->buttons().value(0)->click();
+    });
+    report();
+    return seen;
+}
+} // namespace
+
+TEST(Reports, CloseTheProgressWindowThenAlert)
+{
+    LaunchedApp app(1);
+    AppDelegate &d = *app.delegate;
+    const QString ok = expectedText("OK", "确定");
+    const QString failed = expectedText("Upgrade Failed", "升级失败");
+    struct Case {
+        const char *name;
+        std::function<void()> report;
+        QString headline, text;
+    };
+    const Case cases[] = {
+        {"success", [&] { d.reportUpgradeResult(classifyUpgrade("Firmware update completed", 0, ExitKind::Normal)); },
+         expectedText("Upgrade Success", "升级成功"), expectedText("Firmware upgrade successful!", "固件升级成功！")},
+        {"failure", [&] { d.reportUpgradeResult(classifyUpgrade("", 0, ExitKind::Normal)); }, failed,
+         expectedText("Firmware upgrade failed!", "固件升级失败！")},
+        {"abnormal exit", [&] { d.reportUpgradeResult(classifyUpgrade("", 9, ExitKind::Signal)); }, failed,
+         expectedText("Upgrade tool exited abnormally!", "升级工具异常退出！")},
+        {"launch failure", [&] { d.reportLaunchFailure(QStringLiteral("execve: No such file or directory")); },
+         failed,
+         expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: ") + "execve: No such file or directory"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const AlertSeen seen = whileAlertShown(d, c.report);
+        ASSERT_TRUE(seen.shown);
+        EXPECT_TRUE(seen.applicationModal);
+        EXPECT_FALSE(seen.progressVisible);
+        EXPECT_EQ(seen.headline, c.headline);
+        EXPECT_EQ(seen.text, c.text);
+        EXPECT_EQ(seen.buttons, QStringList{ok});
+        ASSERT_TRUE(d.progressWindow); // closed, kept
+        EXPECT_FALSE(d.progressWindow->isVisible());
+    }
+}
