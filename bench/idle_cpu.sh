@@ -8,7 +8,7 @@ build=$(realpath "${1:-build}")
 seconds=${2:-60}
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 
-SECONDS_TO_MEASURE=$seconds BIN=$build/src/quorvale DEVICES=$PWD/tests/support/devices/no-dock.umockdev \
+SECONDS_TO_MEASURE=$seconds BIN=$build/src/quorvale DEVICES=$PWD/testsupport/devices/no-dock.umockdev \
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   setsid umockdev-run --device "$DEVICES" -- "$BIN" >/dev/null 2>&1 &
   group=$!

@@ -12,88 +12,55 @@ namespace {
 
 enum class Entry { None, Executable, PlainFile, Directory, SymlinkToExecutable };
 
-struct ToolPathCase {
-    const char *name;
-    Entry beside;
-    Entry resource;
-    enum { Beside, Resource, Bare } expected;
-};
-
-const ToolPathCase ToolPathCases[] = {
-    {"BesideWins", Entry::Executable, Entry::Executable, ToolPathCase::Beside},
-    {"OnlyBeside", Entry::Executable, Entry::None, ToolPathCase::Beside},
-    {"SymlinkBesideCounts", Entry::SymlinkToExecutable, Entry::Executable, ToolPathCase::Beside},
-    {"NonExecutableBesideSkipped", Entry::PlainFile, Entry::Executable, ToolPathCase::Resource},
-    {"DirectoryBesideSkipped", Entry::Directory, Entry::Executable, ToolPathCase::Resource},
-    {"OnlyResource", Entry::None, Entry::Executable, ToolPathCase::Resource},
-    {"NeitherUsable", Entry::PlainFile, Entry::Directory, ToolPathCase::Bare},
-    {"NothingInstalled", Entry::None, Entry::None, ToolPathCase::Bare},
-};
-
+// Puts a Talvex_Firmware_Update of the given kind into dir.
 void makeEntry(const QString &dir, Entry entry)
 {
-    const QString path = dir + QStringLiteral("/Talvex_Firmware_Update");
+    const QString path = dir + QLatin1Char('/') + QLatin1String(FirmwareToolName);
+    if (entry == Entry::None || entry == Entry::Directory) {
+        EXPECT_TRUE(entry == Entry::None || QDir(dir).mkdir(QLatin1String(FirmwareToolName)));
+        return;
+    }
+    QFile file(entry == Entry::SymlinkToExecutable ? dir + QStringLiteral("/real_tool") : path);
     const QFile::Permissions readWrite = QFile::ReadOwner | QFile::WriteOwner;
-    switch (entry) {
-    case Entry::None:
-        return;
-    case Entry::Directory:
-        ASSERT_TRUE(QDir(dir).mkdir(QStringLiteral("Talvex_Firmware_Update")));
-        return;
-    case Entry::SymlinkToExecutable: {
-        const QString target = dir + QStringLiteral("/real_tool");
-        QFile file(target);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\n");
-        file.close();
-        ASSERT_TRUE(file.setPermissions(readWrite | QFile::ExeOwner));
-        ASSERT_TRUE(QFile::link(target, path));
-        return;
-    }
-    case Entry::Executable:
-    case Entry::PlainFile: {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\n");
-        file.close();
-        ASSERT_TRUE(file.setPermissions(entry == Entry::Executable ? readWrite | QFile::ExeOwner : readWrite));
-        return;
-    }
-    }
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0
+                && file.setPermissions(entry == Entry::PlainFile ? readWrite : readWrite | QFile::ExeOwner));
+    EXPECT_TRUE(entry != Entry::SymlinkToExecutable || file.link(path));
 }
 
 TEST(FirmwareToolPath, Cases)
 {
-    for (const ToolPathCase &c : ToolPathCases) {
+    enum Where { Beside, Resource, Bare };
+    const struct { const char *name; Entry beside, resource; Where expected; } cases[] = {
+        {"BesideWins", Entry::Executable, Entry::Executable, Beside},
+        {"SymlinkBesideCounts", Entry::SymlinkToExecutable, Entry::Executable, Beside},
+        {"NonExecutableBesideSkipped", Entry::PlainFile, Entry::Executable, Resource},
+        {"DirectoryBesideSkipped", Entry::Directory, Entry::Executable, Resource},
+        {"OnlyResource", Entry::None, Entry::Executable, Resource},
+        {"NeitherUsable", Entry::PlainFile, Entry::Directory, Bare},
+    };
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir beside;
-        QTemporaryDir resource;
-        ASSERT_TRUE(beside.isValid() && resource.isValid());
+        QTemporaryDir beside, resource;
         makeEntry(beside.path(), c.beside);
         makeEntry(resource.path(), c.resource);
-
-        const QString expected = c.expected == ToolPathCase::Beside     ? beside.filePath(QStringLiteral("Talvex_Firmware_Update"))
-                                 : c.expected == ToolPathCase::Resource ? resource.filePath(QStringLiteral("Talvex_Firmware_Update"))
-                                                                        : QStringLiteral("Talvex_Firmware_Update");
-        EXPECT_EQ(firmwareToolPath({beside.path(), resource.path()}), expected);
+        const QString tool = QLatin1String(FirmwareToolName);
+        EXPECT_EQ(firmwareToolPath({beside.path(), resource.path()}),
+                  c.expected == Beside ? beside.filePath(tool) : c.expected == Resource ? resource.filePath(tool) : tool);
     }
 }
 
+// Looked up again at every call: a tool copied in or removed while the program runs counts.
 TEST(FirmwareToolPath, FollowsChangesBetweenCalls)
 {
-    QTemporaryDir beside;
-    QTemporaryDir resource;
-    ASSERT_TRUE(beside.isValid() && resource.isValid());
+    QTemporaryDir beside, resource;
     const ToolDirectories dirs{beside.path(), resource.path()};
+    const QString tool = QLatin1String(FirmwareToolName);
     makeEntry(resource.path(), Entry::Executable);
-    EXPECT_EQ(firmwareToolPath(dirs), resource.filePath(QStringLiteral("Talvex_Firmware_Update")));
-
+    EXPECT_EQ(firmwareToolPath(dirs), resource.filePath(tool));
     makeEntry(beside.path(), Entry::Executable);
-    EXPECT_EQ(firmwareToolPath(dirs), beside.filePath(QStringLiteral("Talvex_Firmware_Update")));
-
-    ASSERT_TRUE(QFile::remove(beside.filePath(QStringLiteral("Talvex_Firmware_Update"))));
-    ASSERT_TRUE(QFile::remove(resource.filePath(QStringLiteral("Talvex_Firmware_Update"))));
-    EXPECT_EQ(firmwareToolPath(dirs), QStringLiteral("Talvex_Firmware_Update"));
+    EXPECT_EQ(firmwareToolPath(dirs), beside.filePath(tool));
+    ASSERT_TRUE(QFile::remove(beside.filePath(tool)) && QFile::remove(resource.filePath(tool)));
+    EXPECT_EQ(firmwareToolPath(dirs), tool);
 }
 
 } // namespace

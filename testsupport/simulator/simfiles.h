@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvexsim {
@@ -25,5 +26,8 @@ FileContents readWholeFile(const std::string& path, std::size_t maxBytes);
 // beside the target, which is then renamed over it. Returns an empty string on
 // success, otherwise what went wrong.
 std::string writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Writes all of the bytes, retrying short and interrupted writes.
+bool writeFully(int fd, std::string_view bytes);
 
 }  // namespace talvexsim

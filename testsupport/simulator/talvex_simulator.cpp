@@ -83,21 +83,9 @@ struct Invocation {
     std::string imagePath;
 };
 
-// Unbuffered on purpose: stdout and stderr share one pipe, and the reader
-// streams it, so every line must leave the process in order as it is made.
-bool writeFully(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
+// Output is unbuffered on purpose (writeFully): stdout and stderr share one
+// pipe, and the reader streams it, so every line must leave the process in
+// order as it is made.
 
 void writeAll(int fd, std::string_view bytes)
 {

@@ -18,19 +18,6 @@ FileContents failure(int error, const std::string& what)
     return result;
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -83,7 +70,7 @@ std::string writeFileAtomically(const std::string& path, std::span<const std::ui
         return "cannot create " + temp + ": " + std::strerror(errno);
 
     std::string error;
-    if (!writeAll(fd, bytes))
+    if (!writeFully(fd, std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())))
         error = "cannot write " + temp + ": " + std::strerror(errno);
     if (::close(fd) != 0 && error.empty())
         error = "cannot write " + temp + ": " + std::strerror(errno);
@@ -92,6 +79,20 @@ std::string writeFileAtomically(const std::string& path, std::span<const std::ui
     if (!error.empty())
         ::unlink(temp.c_str());
     return error;
+}
+
+bool writeFully(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 }  // namespace talvexsim
