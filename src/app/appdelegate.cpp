@@ -3,21 +3,21 @@
 #include "app/devicetablemodel.h"
 #include "app/geometry.h"
 #include "app/log.h"
-#include "ui/upgradeprogresswindow.h"
 #include "devices/devicelist.h"
 #include "text/uitext.h"
 #include "tool/versionquery.h"
 #include "ui/devicetexts.h"
+#include "ui/upgradeprogresswindow.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QMessageBox>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -45,7 +45,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, ToolDirecto
     , m_versionQuery(versionQuery ? std::move(versionQuery)
                                   : VersionQuery([](const QString &path) { return ::queryFirmwareVersionSync(path); }))
 {
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 }
 
 AppDelegate::~AppDelegate()
@@ -113,7 +113,7 @@ void AppDelegate::buildMenuBar()
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setShortcutContext(Qt::ApplicationShortcut);
     quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void AppDelegate::applicationWillTerminate()

@@ -30,7 +30,8 @@ TEST(FirmwareImage, RoundTripKeepsVersionAndPayload)
     // length catches a filler that only writes whole words.
     const FirmwareVersion version{65535, 258, 7};
     const auto payload = samplePayload(13, 42);
-    const DecodedImage decoded = decodeImage(encodeImage(version, payload));
+    const auto image = encodeImage(version, payload); // the decoded payload points into it
+    const DecodedImage decoded = decodeImage(image);
     ASSERT_TRUE(decoded.ok()) << describe(decoded.error);
     EXPECT_EQ(decoded.version, version);
     EXPECT_TRUE(std::ranges::equal(decoded.payload, payload));
