@@ -14,19 +14,9 @@ struct DeviceRecord {
 
 using DeviceList = QList<DeviceRecord>;
 
-// The table's columns, named by the record's keys.
+// The table's columns, in the order of the record's keys "vendor", "product", "fwversion".
 enum class DeviceColumn { Vendor, Product, FwVersion };
 inline constexpr int DeviceColumnCount = 3;
-
-inline const char *columnKey(DeviceColumn column)
-{
-    switch (column) {
-    case DeviceColumn::Vendor: return "vendor";
-    case DeviceColumn::Product: return "product";
-    case DeviceColumn::FwVersion: return "fwversion";
-    }
-    return "";
-}
 
 inline const QString &recordValue(const DeviceRecord &record, DeviceColumn column)
 {

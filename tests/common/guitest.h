@@ -4,6 +4,9 @@
 #include "fakeusbsource.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTableView>
 #include <QTimer>
 
 #include <functional>
@@ -50,4 +53,40 @@ inline void whenShown(std::function<void(QWidget *)> inspect)
             shown = QApplication::activeModalWidget();
         inspect(shown);
     });
+}
+
+struct MenuSeen {
+    bool shown = false;
+    QStringList items; // "-" for a separator
+};
+
+// Right-clicks a widget of the table at a point and reports the menu that
+// opened, activating the item with the given title, if any.
+inline MenuSeen rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+{
+    MenuSeen seen;
+    whenShown([&](QWidget *shown) {
+        auto *menu = qobject_cast<QMenu *>(shown);
+        if (!menu)
+            return;
+        seen.shown = true;
+        QAction *chosen = nullptr;
+        for (QAction *action : menu->actions()) {
+            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            if (!activate.isEmpty() && action->text() == activate)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
+    QApplication::sendEvent(target, &event);
+    QCoreApplication::processEvents();
+    return seen;
+}
+
+inline QPoint rowCenter(const AppDelegate &d, int row)
+{
+    return d.tableView->visualRect(d.tableView->model()->index(row, 1)).center();
 }

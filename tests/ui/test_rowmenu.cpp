@@ -4,47 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QHeaderView>
-#include <QMenu>
 
 namespace {
-struct MenuSeen {
-    bool shown = false;
-    QStringList items; // "-" for a separator
-};
-
-// Right-clicks a widget of the table at a point and reports the menu that
-// opened, activating the item with the given title, if any.
-MenuSeen rightClick(QWidget *target, QPoint pos, const QString &activate = {})
-{
-    MenuSeen seen;
-    whenShown([&](QWidget *shown) {
-        auto *menu = qobject_cast<QMenu *>(shown);
-        if (!menu)
-            return;
-        seen.shown = true;
-        QAction *chosen = nullptr;
-        for (QAction *action : menu->actions()) {
-            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-            if (!activate.isEmpty() && action->text() == activate)
-                chosen = action;
-        }
-        menu->close();
-        if (chosen)
-            chosen->trigger();
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
-    QApplication::sendEvent(target, &event);
-    QCoreApplication::processEvents();
-    return seen;
-}
-
-QPoint rowCenter(const AppDelegate &d, int row)
-{
-    return d.tableView->visualRect(d.tableView->model()->index(row, 1)).center();
-}
-
 const QString copyTitle = expectedText("Copy Device Info", "复制设备信息");
 } // namespace
 

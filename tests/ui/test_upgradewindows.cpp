@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMainWindow>
-#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
@@ -49,16 +47,7 @@ TEST(ProgressWindow, LeavesTheMainWindowUsable)
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(d.window->isEnabled());
 
-    bool menuShown = false;
-    whenShown([&](QWidget *shown) {
-        menuShown = qobject_cast<QMenu *>(shown) != nullptr;
-        if (shown)
-            shown->close();
-    });
-    const QPoint row = d.tableView->visualRect(d.tableView->model()->index(0, 0)).center();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, row, d.tableView->viewport()->mapToGlobal(row));
-    QApplication::sendEvent(d.tableView->viewport(), &event);
-    EXPECT_TRUE(menuShown);
+    EXPECT_TRUE(rightClick(d.tableView->viewport(), rowCenter(d, 0)).shown);
     EXPECT_TRUE(d.progressWindow->isVisible());
 }
 

@@ -18,7 +18,6 @@ FileContents failure(int error, const std::string& what)
     return result;
 }
 
-
 }  // namespace
 
 FileContents readWholeFile(const std::string& path, std::size_t maxBytes)

@@ -86,7 +86,6 @@ struct Invocation {
 // Output is unbuffered on purpose (writeFully): stdout and stderr share one
 // pipe, and the reader streams it, so every line must leave the process in
 // order as it is made.
-
 void writeAll(int fd, std::string_view bytes)
 {
     if (!writeFully(fd, bytes))
