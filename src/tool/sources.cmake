@@ -3,6 +3,7 @@ set(TOOL_SOURCES
   firmwaretool.cpp
   tooloutput.cpp
   versionparse.cpp
+  toolrun.cpp
   versionquery.cpp
   upgradeoutcome.cpp
 )

@@ -1,21 +1,47 @@
 #include "tool/tooloutput.h"
 
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QUuid>
 
 #include <algorithm>
 
-QString decodeToolOutput(const QByteArray &bytes)
+namespace {
+QStringDecoder strictUtf8(QStringDecoder::Flags extra = {})
+{
+    // A leading BOM is kept so the text is exactly what the tool printed.
+    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | extra);
+}
+// Whether the last bytes of a stream, valid UTF-8 so far, stop inside a
+// multi-byte sequence: the decoder would wait for more that never comes.
+bool endsInsideSequence(const QByteArray &last)
+{
+    for (qsizetype i = last.size() - 1, continuations = 0; i >= 0; --i, ++continuations) {
+        const uchar c = uchar(last.at(i));
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return continuations + 1 < length;
+    }
+    return false;
+}
+} // namespace
+
+OutputEncoding encodingOf(const QByteArray &bytes)
 {
     // Stateless: a sequence cut off at the very end is an error rather than
-    // bytes held back for a next call that never comes. A leading BOM is kept
-    // so the saved log holds exactly what the tool printed.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    // bytes held back for a next call that never comes.
+    QStringDecoder utf8 = strictUtf8(QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes); // decoding happens on conversion
+    Q_UNUSED(decoded);
+    return utf8.hasError() ? OutputEncoding::Latin1 : OutputEncoding::Utf8;
+}
+
+QString decodeToolOutput(const QByteArray &bytes, OutputEncoding encoding)
+{
+    if (encoding == OutputEncoding::Latin1)
+        return QString::fromLatin1(bytes);
+    QStringDecoder utf8 = strictUtf8(QStringDecoder::Flag::Stateless);
+    return utf8.decode(bytes);
 }
 
 BoundedOutput::BoundedOutput(qsizetype headLimit, qsizetype tailLimit)
@@ -24,20 +50,20 @@ BoundedOutput::BoundedOutput(qsizetype headLimit, qsizetype tailLimit)
 {
 }
 
-void BoundedOutput::append(const QByteArray &chunk)
+void BoundedOutput::append(QByteArrayView chunk)
 {
     if (chunk.isEmpty())
         return;
     m_received += chunk.size();
-    qsizetype used = 0;
     if (m_tailBytes == 0 && m_head.size() < m_headLimit) {
-        used = std::min(chunk.size(), m_headLimit - m_head.size());
-        m_head.append(chunk.constData(), used);
-        if (used == chunk.size())
+        const qsizetype used = std::min(chunk.size(), m_headLimit - m_head.size());
+        m_head.append(chunk.first(used));
+        chunk = chunk.sliced(used);
+        if (chunk.isEmpty())
             return;
     }
-    m_tail.append(used == 0 ? chunk : chunk.mid(used));
-    m_tailBytes += m_tail.last().size();
+    m_tail.append(chunk.toByteArray());
+    m_tailBytes += chunk.size();
     while (m_tail.size() > 1 && m_tailBytes - m_tail.first().size() >= m_tailLimit) {
         m_tailBytes -= m_tail.first().size();
         m_tail.removeFirst();
@@ -64,24 +90,96 @@ QByteArray BoundedOutput::bytes() const
     return head + tail;
 }
 
-ToolLogWrite writeToolLog(ToolLogKind kind, const QString &text, const QString &directory)
+ToolLogWriter::ToolLogWriter(ToolLogKind kind, const QString &directory)
+    : m_utf8(strictUtf8())
 {
     const QString stem = kind == ToolLogKind::Sync ? QStringLiteral("talvex_sync_") : QStringLiteral("talvex_upgrade_");
-    ToolLogWrite result;
-    result.path = directory + QLatin1Char('/') + stem + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-        + QStringLiteral(".log");
+    m_result.path = directory + QLatin1Char('/') + stem
+        + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
+    // The unfinished file sits beside its final name, so naming it is one
+    // rename. Unbuffered: a full disk shows at the write that meets it.
+    m_file.setFileName(m_result.path + QStringLiteral(".part"));
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
+        fail(m_file.errorString());
+}
 
-    QSaveFile file(result.path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        result.error = file.errorString();
-        return result;
+ToolLogWriter::~ToolLogWriter()
+{
+    if (!m_finished && !m_failed)
+        m_file.remove();
+}
+
+bool ToolLogWriter::fail(const QString &error)
+{
+    if (!m_failed) {
+        m_failed = true;
+        m_result.error = error;
+        m_file.remove();
     }
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        result.error = file.errorString();
-        file.cancelWriting();
-        return result;
+    return false;
+}
+
+void ToolLogWriter::append(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_validUtf8) {
+        const QString decoded = m_utf8.decode(bytes);
+        Q_UNUSED(decoded);
+        m_validUtf8 = !m_utf8.hasError();
+        m_last = (m_last + bytes.last(std::min<qsizetype>(bytes.size(), 3)).toByteArray()).right(3);
     }
-    result.ok = true;
-    return result;
+    if (!m_failed && m_file.write(bytes.data(), bytes.size()) != bytes.size())
+        fail(m_file.errorString());
+}
+
+OutputEncoding ToolLogWriter::encoding() const
+{
+    return m_validUtf8 && !endsInsideSequence(m_last) ? OutputEncoding::Utf8 : OutputEncoding::Latin1;
+}
+
+// Rewrites the file as the UTF-8 form of its Latin-1 reading. Latin-1 maps
+// byte to character, so the file can be converted piece by piece.
+bool ToolLogWriter::transcodeLatin1()
+{
+    QSaveFile out(m_result.path);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(out.errorString());
+    if (!m_file.seek(0))
+        return fail(m_file.errorString());
+    QByteArray piece(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = m_file.read(piece.data(), piece.size());
+        if (n < 0)
+            return fail(m_file.errorString());
+        if (n == 0)
+            break;
+        const QByteArray utf8 = QString::fromLatin1(piece.constData(), n).toUtf8();
+        if (out.write(utf8) != utf8.size())
+            return fail(out.errorString());
+    }
+    if (!out.commit())
+        return fail(out.errorString());
+    m_file.remove();
+    return true;
+}
+
+ToolLogWrite ToolLogWriter::finish()
+{
+    m_finished = true;
+    if (m_failed)
+        return m_result;
+    if (encoding() == OutputEncoding::Latin1) {
+        m_result.ok = transcodeLatin1();
+        return m_result;
+    }
+    if (!m_file.rename(m_result.path)) {
+        fail(m_file.errorString());
+        return m_result;
+    }
+    // Readable like any other file the program writes, not just by its owner.
+    QFile::setPermissions(m_result.path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                             | QFileDevice::ReadOther);
+    m_result.ok = true;
+    return m_result;
 }

@@ -3,10 +3,20 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringDecoder>
+#include <QFile>
 
-// The tool's output as text: UTF-8 when the bytes are valid UTF-8, otherwise
-// Latin-1, which accepts any byte, so whatever the tool prints can be shown.
-QString decodeToolOutput(const QByteArray &bytes);
+// How a tool's output is read as text: UTF-8 when all of it is valid UTF-8,
+// otherwise Latin-1, which accepts any byte, so whatever the tool prints can
+// be shown.
+enum class OutputEncoding { Utf8, Latin1 };
+
+// The encoding that decodeToolOutput picks for these bytes alone.
+OutputEncoding encodingOf(const QByteArray &bytes);
+// Decodes as the whole output's encoding; bytes kept from a larger output are
+// decoded the way the whole would be.
+QString decodeToolOutput(const QByteArray &bytes, OutputEncoding encoding);
+inline QString decodeToolOutput(const QByteArray &bytes) { return decodeToolOutput(bytes, encodingOf(bytes)); }
 
 // Keeps what a tool prints without letting a runaway tool exhaust memory: up
 // to headLimit + tailLimit bytes everything is kept; past that, the start and
@@ -19,11 +29,13 @@ public:
 
     explicit BoundedOutput(qsizetype headLimit = DefaultHeadLimit, qsizetype tailLimit = DefaultTailLimit);
 
-    void append(const QByteArray &chunk);
+    void append(QByteArrayView chunk);
     // Everything appended, or its start and end when there was too much.
     QByteArray bytes() const;
     // True when some of the middle had to be dropped.
     bool truncated() const { return m_received > m_headLimit + m_tailLimit; }
+    // Every byte appended, kept or not.
+    qint64 received() const { return m_received; }
 
 private:
     qsizetype m_headLimit;
@@ -33,7 +45,7 @@ private:
     // alone covers tailLimit, so appending stays cheap however much arrives.
     QList<QByteArray> m_tail;
     qsizetype m_tailBytes = 0;
-    qsizetype m_received = 0;
+    qint64 m_received = 0;
 };
 
 // Which tool run a saved output belongs to.
@@ -45,7 +57,34 @@ struct ToolLogWrite {
     QString error; // set on failure
 };
 
-// Saves a tool's output as UTF-8 to <directory>/talvex_sync_<UUID>.log or
-// talvex_upgrade_<UUID>.log. The file appears complete or not at all, so
-// whoever is reading it for a support case never sees half an output.
-ToolLogWrite writeToolLog(ToolLogKind kind, const QString &text, const QString &directory = QStringLiteral("/tmp"));
+// Saves a tool's whole output, as it arrives, to <directory>/talvex_sync_<UUID>.log
+// or talvex_upgrade_<UUID>.log, as UTF-8: byte for byte when the tool printed
+// UTF-8, otherwise as the Latin-1 reading of its bytes. The file appears under
+// its name complete or not at all, so whoever reads it for a support case
+// never sees half an output. Every write is checked: a full or unwritable
+// directory is a failure with its reason, never a short file.
+class ToolLogWriter {
+public:
+    explicit ToolLogWriter(ToolLogKind kind, const QString &directory = QStringLiteral("/tmp"));
+    ~ToolLogWriter();
+    ToolLogWriter(const ToolLogWriter &) = delete;
+    ToolLogWriter &operator=(const ToolLogWriter &) = delete;
+
+    void append(QByteArrayView bytes);
+    // Encoding of everything appended so far, should it end here.
+    OutputEncoding encoding() const;
+    // Gives the file its name. Call once, after the last append.
+    ToolLogWrite finish();
+
+private:
+    bool fail(const QString &error);
+    bool transcodeLatin1();
+
+    ToolLogWrite m_result;
+    QFile m_file; // the output as received, under a name of its own until finished
+    QStringDecoder m_utf8; // checks the stream for valid UTF-8 as it passes
+    bool m_validUtf8 = true;
+    QByteArray m_last; // the stream's last bytes, to see whether it ends mid-sequence
+    bool m_failed = false;
+    bool m_finished = false;
+};

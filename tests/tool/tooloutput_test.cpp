@@ -56,35 +56,58 @@ TEST(BoundedOutput, Cases)
     }
 }
 
-TEST(WriteToolLog, WritesWholeTextUnderUniqueName)
+QByteArray fileBytes(const QString &path)
 {
-    const std::tuple<ToolLogKind, const char *, QString> cases[] = {
-        {ToolLogKind::Sync, "talvex_sync_", QStringLiteral("Versi\u00f3n \u56fa\u4ef6 \u2028end\n")},
-        {ToolLogKind::Upgrade, "talvex_upgrade_", QStringLiteral("Firmware update completed\n")},
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
+}
+
+// The output is fed in pieces that split multi-byte characters; the file must
+// hold all of it, byte for byte when it is UTF-8.
+TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
+{
+    const struct { const char *stem; ToolLogKind kind; QByteArray output, saved; OutputEncoding encoding; } cases[] = {
+        {"talvex_sync_", ToolLogKind::Sync, "Versi\xc3\xb3n \xe5\x9b\xba\xe4\xbb\xb6 \xe2\x80\xa8" "end\n",
+         "Versi\xc3\xb3n \xe5\x9b\xba\xe4\xbb\xb6 \xe2\x80\xa8" "end\n", OutputEncoding::Utf8},
+        {"talvex_upgrade_", ToolLogKind::Upgrade, "Versi\xf3n le\xed" "da\n", "Versi\xc3\xb3n le\xc3\xad" "da\n",
+         OutputEncoding::Latin1},
+        {"talvex_sync_", ToolLogKind::Sync, "cut \xe2\x82", "cut \xc3\xa2\xc2\x82", OutputEncoding::Latin1},
+        {"talvex_sync_", ToolLogKind::Sync, "", "", OutputEncoding::Utf8},
     };
-    for (const auto &[kind, stem, text] : cases) {
-        SCOPED_TRACE(stem);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.saved.toStdString());
         QTemporaryDir dir;
-        const ToolLogWrite first = writeToolLog(kind, text, dir.path());
-        const ToolLogWrite second = writeToolLog(kind, text, dir.path());
+        ToolLogWriter writer(c.kind, dir.path());
+        for (qsizetype at = 0; at < c.output.size(); at += 3)
+            writer.append(QByteArrayView(c.output).sliced(at, std::min<qsizetype>(3, c.output.size() - at)));
+        EXPECT_EQ(writer.encoding(), c.encoding);
+        const ToolLogWrite first = writer.finish();
+        const ToolLogWrite second = ToolLogWriter(c.kind, dir.path()).finish();
         ASSERT_TRUE(first.ok && second.ok) << first.error.toStdString();
         EXPECT_NE(first.path, second.path);
         const QRegularExpression name(QStringLiteral("^%1/%2[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.log$")
-                                          .arg(QRegularExpression::escape(dir.path()), QLatin1String(stem)));
+                                          .arg(QRegularExpression::escape(dir.path()), QLatin1String(c.stem)));
         EXPECT_TRUE(name.match(first.path).hasMatch()) << first.path.toStdString();
-        QFile file(first.path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), text.toUtf8());
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary file left
+        EXPECT_EQ(fileBytes(first.path), c.saved);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // nothing half-written left
     }
 }
 
-TEST(WriteToolLog, ReportsFailureWithReason)
+// A directory that cannot take the file fails with a reason and leaves nothing;
+// so does a writer dropped before it finished.
+TEST(ToolLogWriter, FailsWithReasonAndLeavesNothing)
 {
     QTemporaryDir dir;
-    const ToolLogWrite result = writeToolLog(ToolLogKind::Sync, QStringLiteral("x"), dir.filePath(QStringLiteral("none")));
+    ToolLogWriter missing(ToolLogKind::Sync, dir.filePath(QStringLiteral("none")));
+    missing.append("x");
+    const ToolLogWrite result = missing.finish();
     EXPECT_TRUE(!result.ok && !result.error.isEmpty());
     EXPECT_TRUE(result.path.startsWith(dir.filePath(QStringLiteral("none/talvex_sync_")))) << result.path.toStdString();
+    {
+        ToolLogWriter dropped(ToolLogKind::Upgrade, dir.path());
+        dropped.append("partial");
+    }
+    EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::Files | QDir::Hidden));
 }
 
 } // namespace

@@ -123,27 +123,34 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
         bool found;
         int status;
         bool latin1; // not UTF-8: saved as its Latin-1 reading
+        bool leftOut = false; // too large to search whole
     };
     const Case cases[] = {
         {"", true, 0, false},       {"silent", false, 0, false},  {"exit1", true, 1, false}, {"sigkill", false, 9, false},
-        {"sigsegv", false, 11, false}, {"garbage", true, 0, true}, {"flood", true, 0, false},
+        {"sigsegv", false, 11, false}, {"garbage", true, 0, true}, {"flood", true, 0, false, true},
     };
     const QString argsLog = m_dir.filePath(QStringLiteral("args.log"));
     qputenv("TALVEX_SIM_ARGS_LOG", argsLog.toLocal8Bit());
-    qputenv("TALVEX_SIM_FLOOD_MB", "8");
+    qputenv("TALVEX_SIM_FLOOD_MB", "40"); // past what is kept in memory: the file still gets it all
     const QRegularExpression savedLine(QStringLiteral(
         "^\\[Sync\\] Output saved to: /tmp/talvex_sync_[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.log$"));
+    const QRegularExpression leftOutLine(QStringLiteral(
+        "^\\[Sync\\] Output too large to keep whole in memory: [0-9]+ bytes from its middle were left out of the "
+        "version search; the saved log file has them$"));
     for (const Case &c : cases) {
         SCOPED_TRACE(*c.misbehave ? c.misbehave : "well behaved");
         *c.misbehave ? qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave) : qunsetenv("TALVEX_SIM_MISBEHAVE");
         const QByteArray direct = runDirectly();
         QFile::remove(argsLog);
-        const Query q = query(toolPath());
+        Query q = query(toolPath());
 
         EXPECT_EQ(q.version, c.found ? std::optional(SimulatedVersion) : std::nullopt);
-        ASSERT_EQ(q.lines.size(), 4) << q.dump();
+        ASSERT_EQ(q.lines.size(), c.leftOut ? 5 : 4) << q.dump();
         EXPECT_EQ(q.lines[0], Launching + toolPath());
         EXPECT_TRUE(savedLine.match(q.lines[1]).hasMatch()) << q.lines[1].toStdString();
+        if (c.leftOut) {
+            EXPECT_TRUE(leftOutLine.match(q.lines.takeAt(2)).hasMatch()) << q.dump();
+        }
         EXPECT_EQ(q.lines[2], QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status));
         EXPECT_EQ(q.lines[3], c.found ? QStringLiteral("[Sync] Found firmware version: ") + SimulatedVersion : NotFound);
         EXPECT_EQ(readFile(argsLog), QByteArrayLiteral("-vid\n21C4\n-pid\nB070\n-v\n-l\ndebug\n\n"));
@@ -258,3 +265,28 @@ TEST_F(VersionQuery, SurvivesApplicationQuitDuringWait)
 }
 
 } // namespace
+
+// A full disk must show as a failed save, never as a saved empty file, and
+// the version is still read. Runs where QUORVALE_FULL_DIR is a tiny file
+// system of its own (see CMakeLists.txt).
+TEST(VersionQueryFullDisk, ReportsTheFailedSave)
+{
+    const QString full = qEnvironmentVariable("QUORVALE_FULL_DIR");
+    if (full.isEmpty())
+        GTEST_SKIP() << "needs a small file system of its own";
+    QFile filler(full + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(512, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    filler.close();
+
+    qunsetenv("TALVEX_SIM_MISBEHAVE");
+    qputenv("TALVEX_SIM_VERSION", "3.1.4");
+    LogCapture log;
+    EXPECT_EQ(queryFirmwareVersionSync(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full), QStringLiteral("3.1.4"));
+    const QStringList lines = log.texts().filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
+    ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
+    EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("filler")});
+}

@@ -1,0 +1,126 @@
+#include "tool/toolrun.h"
+
+ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
+                 QString logDirectory, QObject *parent)
+    : QObject(parent)
+    , m_program(program)
+    , m_arguments(arguments)
+    , m_kind(kind)
+    , m_limits(limits)
+    , m_logDirectory(std::move(logDirectory))
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    for (QTimer *timer : {&m_runTimer, &m_silenceTimer, &m_killTimer, &m_drainTimer})
+        timer->setSingleShot(true);
+
+    connect(&m_process, &QProcess::started, this, [this] {
+        m_result.launched = true;
+        m_log.emplace(m_kind, m_logDirectory);
+    });
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &ToolRun::collect);
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && !m_result.launched) {
+            m_result.launchError = m_process.errorString();
+            m_finished = true;
+            emit finished();
+        }
+    });
+    // Qt reads what is buffered, closes the pipe and only then reports the
+    // exit, so a child the tool left behind holding the pipe does not hold
+    // the run. Should the order ever differ, the drain bound caps the wait.
+    connect(&m_process, &QProcess::readChannelFinished, this, [this] {
+        m_channelClosed = true;
+        if (m_exited)
+            complete();
+    });
+    connect(&m_process, &QProcess::finished, this, &ToolRun::exited);
+    connect(&m_drainTimer, &QTimer::timeout, this, &ToolRun::complete);
+    connect(&m_runTimer, &QTimer::timeout, this, &ToolRun::stopTool);
+    connect(&m_silenceTimer, &QTimer::timeout, this, &ToolRun::stopTool);
+    connect(&m_killTimer, &QTimer::timeout, &m_process, &QProcess::kill);
+}
+
+ToolRun::~ToolRun()
+{
+    // Whoever drops a run before its end takes the tool with it.
+    disconnect(&m_process, nullptr, this, nullptr);
+}
+
+void ToolRun::start()
+{
+    m_process.start(m_program, m_arguments);
+    if (m_finished)
+        return;
+    if (m_limits.runLimit.count() > 0)
+        m_runTimer.start(m_limits.runLimit);
+    if (m_limits.silenceLimit.count() > 0)
+        m_silenceTimer.start(m_limits.silenceLimit);
+}
+
+void ToolRun::collect()
+{
+    const QByteArray chunk = m_process.readAllStandardOutput();
+    if (chunk.isEmpty())
+        return;
+    if (m_exited)
+        m_result.bytesAfterExit += chunk.size();
+    else if (m_silenceTimer.isActive())
+        m_silenceTimer.start();
+    if (m_log)
+        m_log->append(chunk);
+    m_output.append(chunk);
+    if (m_observer)
+        m_observer(chunk);
+}
+
+void ToolRun::stopTool()
+{
+    m_runTimer.stop();
+    m_silenceTimer.stop();
+    emit limitExceeded();
+    m_process.terminate();
+    m_killTimer.start(m_limits.killGrace);
+}
+
+void ToolRun::exited()
+{
+    m_exited = true;
+    m_runTimer.stop();
+    m_silenceTimer.stop();
+    m_killTimer.stop();
+    m_result.exitStatus = m_process.exitCode();
+    m_result.exitKind = m_process.exitStatus() == QProcess::CrashExit ? ExitKind::Signal : ExitKind::Normal;
+    collect();
+    if (m_channelClosed)
+        complete();
+    else
+        m_drainTimer.start(m_limits.drainAfterExit);
+}
+
+void ToolRun::complete()
+{
+    if (m_finished)
+        return;
+    m_drainTimer.stop();
+    collect();
+    m_finished = true;
+    m_result.totalBytes = m_output.received();
+    const QByteArray kept = m_output.bytes();
+    m_result.bytesLeftOut = m_result.totalBytes - kept.size();
+    OutputEncoding encoding = encodingOf(kept);
+    if (m_log) {
+        encoding = m_log->encoding();
+        m_result.log = m_log->finish();
+        m_log.reset();
+    }
+    m_result.text = decodeToolOutput(kept, encoding);
+    emit finished();
+}
+
+QString leftOutLogLine(const QString &tag, qint64 bytes, const QString &leftOutOf)
+{
+    return tag + QStringLiteral("Output too large to keep whole in memory: %1 bytes from its middle were left out of the ")
+                     .arg(bytes)
+        + leftOutOf + QStringLiteral("; the saved log file has them");
+}
