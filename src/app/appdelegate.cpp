@@ -141,7 +141,21 @@ void AppDelegate::monitorTick()
     const QWidget *modal = QApplication::activeModalWidget();
     if ((modal && modal->windowModality() == Qt::ApplicationModal) || QApplication::activePopupWidget())
         return;
-    scanUSBDevices();
+    // The scan runs after this handler has returned: a version query waits
+    // inside its scan, and the timer only fires again once its handler is
+    // done, so ticks keep coming during the query and their scans run nested
+    // in its wait. Ticks that fall due while a scan is queued add nothing.
+    if (m_scanQueued)
+        return;
+    m_scanQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_scanQueued = false;
+            if (usbMonitorTimer)
+                scanUSBDevices();
+        },
+        Qt::QueuedConnection);
 }
 
 void AppDelegate::scanUSBDevices()

@@ -75,4 +75,5 @@ private:
     const ToolDirectories m_toolDirectories;
     const VersionQuery m_versionQuery;
     DeviceTableModel *m_model = nullptr; // owned by tableView
+    bool m_scanQueued = false;
 };

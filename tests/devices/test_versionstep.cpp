@@ -1,6 +1,11 @@
 #include "app/appdelegate.h"
 #include "fakeusbsource.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -131,4 +136,34 @@ TEST(VersionStep, ScansNestedInTheQueryWait)
     g.scan(1);
     EXPECT_EQ(g.queries, 2);
     EXPECT_EQ(g.versions(), QStringList{"1.0.3"});
+}
+
+// The query waits in a nested event loop; monitoring must go on in it, so a
+// dock unplugged during the query leaves the list while the query still runs.
+TEST(VersionStep, TicksKeepScanningDuringTheQuery)
+{
+    Harness h;
+    h.delegate->startUSBMonitoring();
+    bool rowGoneDuringQuery = false;
+    h.duringQuery = [&] {
+        h.duringQuery = nullptr;
+        h.usb->setDocks(0);
+        QEventLoop wait;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (h.delegate->data.isEmpty()) {
+                rowGoneDuringQuery = true;
+                wait.quit();
+            }
+        });
+        poll.start(20);
+        QTimer::singleShot(3000, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    };
+    h.usb->setDocks(1); // the next tick lists the dock and starts the query
+    const QDeadlineTimer deadline(5000);
+    while (h.queries == 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(h.queries, 1);
+    EXPECT_TRUE(rowGoneDuringQuery);
 }
