@@ -5,8 +5,10 @@
 #include "app/log.h"
 #include "devices/devicelist.h"
 #include "text/uitext.h"
+#include "tool/upgraderun.h"
 #include "tool/versionquery.h"
 #include "ui/devicetexts.h"
+#include "ui/firmwarefiledialog.h"
 #include "ui/upgradeprogresswindow.h"
 
 #include <QApplication>
@@ -18,7 +20,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -46,6 +50,9 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, ToolDirecto
                                   : VersionQuery([](const QString &path) { return ::queryFirmwareVersionSync(path); }))
 {
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    // Every way of quitting (the menu, the last window, the desktop) reaches
+    // the application as a quit event; one during an upgrade waits for its end.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 AppDelegate::~AppDelegate()
@@ -183,7 +190,8 @@ void AppDelegate::runVersionStep(const DeviceList &scanned)
         fwQueried = false;
         return;
     }
-    if (fwQueried)
+    // The tool is busy flashing: the version is read once the upgrade has ended.
+    if (fwQueried || upgradeInProgress())
         return;
     fwQueried = true;
     const std::optional<QString> version = queryFirmwareVersionSync();
@@ -213,7 +221,9 @@ QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *table, const QPoint &glob
     auto *menu = new QMenu(table);
     menu->addAction(Ui::CopyDeviceInfo.text(), this, &AppDelegate::copyDeviceInfo);
     menu->addSeparator();
-    menu->addAction(Ui::UpgradeFirmware.text(), this, &AppDelegate::upgradeFirmware);
+    QAction *upgrade = menu->addAction(Ui::UpgradeFirmware.text(), this, &AppDelegate::upgradeFirmware);
+    // Two tools flashing one dock at once would corrupt its firmware.
+    upgrade->setEnabled(!upgradeInProgress());
     return menu;
 }
 
@@ -228,6 +238,90 @@ void AppDelegate::copyDeviceInfo()
 
 void AppDelegate::upgradeFirmware()
 {
+    if (upgradeInProgress() || selectedRow < 0 || selectedRow >= data.size())
+        return;
+    auto *dialog = new FirmwareFileDialog(window.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Queued: the dialog is gone before the confirmation shows.
+    connect(dialog, &QFileDialog::fileSelected, this, &AppDelegate::confirmUpgrade, Qt::QueuedConnection);
+    dialog->open();
+}
+
+void AppDelegate::confirmUpgrade(const QString &filePath)
+{
+    // The list may have changed while the dialog was open: the record is the
+    // one at the selected row now, and with no record there the flow ends.
+    if (upgradeInProgress() || selectedRow < 0 || selectedRow >= data.size())
+        return;
+    const DeviceRecord record = data.at(selectedRow);
+    QMessageBox alert;
+    alert.setWindowTitle(QStringLiteral("Quorvale"));
+    alert.setText(Ui::ConfirmFirmwareUpgrade.text());
+    alert.setInformativeText(confirmationText(record, QFileInfo(filePath).fileName()));
+    QPushButton *confirm = alert.addButton(Ui::ConfirmUpgrade.text(), QMessageBox::AcceptRole);
+    alert.addButton(Ui::Cancel.text(), QMessageBox::RejectRole);
+    alert.setDefaultButton(confirm);
+    alert.exec();
+    if (alert.clickedButton() != confirm)
+        return;
+    logLine(QStringLiteral("Starting firmware upgrade for %1 %2 with file: %3")
+                .arg(nameOrUnknown(record.vendor), nameOrUnknown(record.product), filePath));
+    performFirmwareUpgradeWithFilePath(filePath);
+}
+
+namespace {
+// The upgrade timeout as stored by the preferences: 30 seconds unless a
+// number is stored.
+double storedUpgradeTimeout()
+{
+    bool ok = false;
+    const double seconds = QSettings().value(QStringLiteral("UpgradeTimeoutSeconds")).toDouble(&ok);
+    return ok ? seconds : 30.0;
+}
+} // namespace
+
+void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
+{
+    if (upgradeInProgress())
+        return;
+    // Shown before the run can report, so the report always finds it.
+    progressWindow = std::make_unique<UpgradeProgressWindow>();
+    progressWindow->show();
+    progressWindow->raise();
+    progressWindow->activateWindow();
+    m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath, storedUpgradeTimeout());
+    // Queued, so the run is never deleted from inside its own signal.
+    connect(m_upgrade.get(), &UpgradeRun::finished, this, &AppDelegate::upgradeEnded, Qt::QueuedConnection);
+    m_upgrade->start();
+}
+
+void AppDelegate::upgradeEnded()
+{
+    const UpgradeReport report = m_upgrade->report();
+    m_upgrade.reset();
+    // The dock may run new firmware now: read its version again.
+    fwQueried = false;
+    if (m_quitAfterUpgrade) {
+        closeProgressWindow();
+        QCoreApplication::quit();
+        return;
+    }
+    if (report.launched)
+        reportUpgradeResult(report.outcome);
+    else
+        reportLaunchFailure(report.launchError);
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() && upgradeInProgress()) {
+        // Quitting would end the tool and its pipe in the middle of a flash.
+        if (!m_quitAfterUpgrade)
+            logLine(QStringLiteral("[Upgrade] Quit requested during a firmware upgrade; quitting when it ends"));
+        m_quitAfterUpgrade = true;
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::closeProgressWindow()

@@ -18,6 +18,7 @@ class QLineEdit;
 class QMainWindow;
 class QTimer;
 class UpgradeProgressWindow;
+class UpgradeRun;
 
 // The one controller: it builds the main window, keeps the device list current
 // and answers the table. The state below is the program's shared state and is
@@ -48,6 +49,9 @@ public:
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
     void copyDeviceInfo();
     void upgradeFirmware();
+    void performFirmwareUpgradeWithFilePath(const QString &filePath);
+    // From the hand-off of an upgrade until its end is reported.
+    bool upgradeInProgress() const { return m_upgrade != nullptr; }
 
     // The end of an upgrade: the progress window goes, an alert tells the result.
     void reportUpgradeResult(const UpgradeOutcome &outcome);
@@ -63,7 +67,12 @@ public:
     std::unique_ptr<QWidget> preferencesWindow;
     QPointer<QLineEdit> timeoutField;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void confirmUpgrade(const QString &filePath);
+    void upgradeEnded();
     void buildMainWindow();
     void buildMenuBar();
     void monitorTick();
@@ -76,4 +85,6 @@ private:
     const VersionQuery m_versionQuery;
     DeviceTableModel *m_model = nullptr; // owned by tableView
     bool m_scanQueued = false;
+    std::unique_ptr<UpgradeRun> m_upgrade;
+    bool m_quitAfterUpgrade = false;
 };

@@ -4,6 +4,7 @@ set(TOOL_SOURCES
   tooloutput.cpp
   versionparse.cpp
   toolrun.cpp
+  upgraderun.cpp
   versionquery.cpp
   upgradeoutcome.cpp
 )

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 enum class ExitKind { Normal, Signal };
@@ -9,9 +10,35 @@ struct UpgradeOutcome {
     QString message; // in the user's language, for the result alert
 };
 
+// What the tool said about the flash, in any letter case.
+struct UpgradePhrases {
+    bool failure = false; // "Firmware update failed"
+    bool success = false; // one of the wordings of a finished install
+};
+
+UpgradePhrases findUpgradePhrases(const QString &output);
+
+// Finds the same phrases in output that arrives in pieces, so that output too
+// large to keep in memory is still judged on every byte. The phrases are
+// ASCII, which reads the same in UTF-8 and in Latin-1, so the bytes need no
+// decoding.
+class UpgradePhraseScanner {
+public:
+    void feed(QByteArrayView chunk);
+    UpgradePhrases found() const { return m_found; }
+
+private:
+    QByteArray m_window; // the end of the last piece, lower-cased, for phrases across pieces
+    UpgradePhrases m_found;
+};
+
 // Judges an upgrade run from what the tool printed and how it ended. The tool
 // may exit 0 after a failed flash, so its words decide once the exit was clean.
-UpgradeOutcome classifyUpgrade(const QString &output, int exitStatus, ExitKind kind);
+UpgradeOutcome classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind);
+inline UpgradeOutcome classifyUpgrade(const QString &output, int exitStatus, ExitKind kind)
+{
+    return classifyUpgrade(findUpgradePhrases(output), exitStatus, kind);
+}
 
 // "[Upgrade] Success: YES|NO, Message: <message>"
 QString verdictLogLine(const UpgradeOutcome &outcome);

@@ -24,13 +24,17 @@ inline QString expectedText(const char *english, const char *chinese)
 
 // A launched controller with a fake USB registry and no firmware tool.
 struct LaunchedApp {
-    explicit LaunchedApp(int docks)
+    // The version query is counted and finds nothing; an upgrade runs
+    // whatever tool the directories hold.
+    explicit LaunchedApp(int docks, ToolDirectories tools = {})
     {
         auto source = std::make_unique<FakeUsbSource>();
         usb = source.get();
         usb->setDocks(docks);
-        delegate = std::make_unique<AppDelegate>(std::move(source), ToolDirectories{},
-                                                 [](const QString &) { return std::optional<QString>(); });
+        delegate = std::make_unique<AppDelegate>(std::move(source), std::move(tools), [this](const QString &) {
+            ++versionQueries;
+            return std::optional<QString>();
+        });
         delegate->applicationDidFinishLaunching();
     }
     void rescan(int docks)
@@ -40,6 +44,7 @@ struct LaunchedApp {
     }
 
     FakeUsbSource *usb;
+    int versionQueries = 0;
     std::unique_ptr<AppDelegate> delegate;
 };
 

@@ -64,6 +64,14 @@ TEST(ClassifyUpgrade, Cases)
         SCOPED_TRACE(c.name);
         const UpgradeOutcome outcome = classifyUpgrade(c.output, c.status, c.kind);
         EXPECT_EQ(outcome.success, c.expected == Verdict::Success);
+        // Output read in pieces of any size finds the same phrases.
+        const QByteArray bytes = c.output.toUtf8();
+        for (const qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4096)}) {
+            UpgradePhraseScanner scanner;
+            for (qsizetype at = 0; at < bytes.size(); at += piece)
+                scanner.feed(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at)));
+            EXPECT_EQ(classifyUpgrade(scanner.found(), c.status, c.kind).success, outcome.success) << piece;
+        }
         const QString message = c.expected == Verdict::Success  ? Ui::UpgradeSuccessful.text()
                                 : c.expected == Verdict::Failed ? Ui::UpgradeFailedMessage.text()
                                                                 : Ui::ToolExitedAbnormally.text();

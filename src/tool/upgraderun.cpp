@@ -1,0 +1,103 @@
+#include "tool/upgraderun.h"
+
+#include "app/log.h"
+#include "tool/firmwaretool.h"
+#include "tool/toolrun.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace {
+constexpr std::chrono::milliseconds KillGrace{5000};
+
+QString tagged(const QString &text)
+{
+    return QStringLiteral("[Upgrade] ") + text;
+}
+
+// Everything of a run that happens in the worker thread.
+UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanner &phrases)
+{
+    UpgradeReport report;
+    report.launched = result.launched;
+    if (!result.launched) {
+        logLine(tagged(QStringLiteral("Failed to launch: ")) + result.launchError);
+        report.launchError = result.launchError;
+        return report;
+    }
+    if (result.bytesAfterExit > 0)
+        logLine(tagged(QStringLiteral("Read %1 remaining bytes from pipe").arg(result.bytesAfterExit)));
+    if (result.log.ok)
+        logLine(tagged(QStringLiteral("Output saved to: ")) + result.log.path);
+    else
+        logLine(tagged(QStringLiteral("Failed to write tmp: ")) + result.log.error);
+    logLine(tagged(QStringLiteral("Tool exited with status: %1").arg(result.exitStatus)));
+    logLine(tagged(QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes)));
+    if (result.bytesLeftOut > 0)
+        logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
+    logLine(tagged(QStringLiteral("Output:\n")) + result.text);
+    report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
+    logLine(verdictLogLine(report.outcome));
+    return report;
+}
+} // namespace
+
+QString silenceLogLine(double timeoutSeconds)
+{
+    return tagged(QString::asprintf("No output from firmware tool for %.0f seconds; stopping it", timeoutSeconds));
+}
+
+UpgradeRun::UpgradeRun(const QString &toolPath, const QString &imagePath, double timeoutSeconds,
+                       const QString &logDirectory, QObject *parent)
+    : QObject(parent)
+    , m_toolPath(toolPath)
+    , m_imagePath(imagePath)
+    , m_logDirectory(logDirectory)
+    , m_timeoutSeconds(timeoutSeconds)
+{
+    m_thread.setObjectName(QStringLiteral("upgrade"));
+}
+
+UpgradeRun::~UpgradeRun()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void UpgradeRun::start()
+{
+    // The tool's process, its pipe and the log file all belong to the worker,
+    // and go with it when its thread ends.
+    auto *worker = new QObject;
+    worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    m_thread.start();
+    QMetaObject::invokeMethod(worker, [this, worker] {
+        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + m_toolPath);
+        ToolRunLimits limits;
+        limits.killGrace = KillGrace;
+        const double limitMs = m_timeoutSeconds * 1000.0;
+        // A limit beyond what a timer can hold (weeks) is no limit.
+        if (std::isfinite(limitMs) && limitMs >= 1.0 && limitMs < double(std::numeric_limits<int>::max()))
+            limits.silenceLimit = std::chrono::milliseconds(qint64(std::llround(limitMs)));
+        auto *run = new ToolRun(programForLaunch(m_toolPath), upgradeArguments(m_imagePath), ToolLogKind::Upgrade,
+                                limits, m_logDirectory, worker);
+        auto phrases = std::make_shared<UpgradePhraseScanner>();
+        run->setOutputObserver([phrases](QByteArrayView chunk) { phrases->feed(chunk); });
+        connect(run, &ToolRun::limitExceeded, run, [seconds = m_timeoutSeconds] { logLine(silenceLogLine(seconds)); });
+        connect(run, &ToolRun::finished, run, [this, run, phrases] {
+            const UpgradeReport report = logAndJudge(run->result(), *phrases);
+            QMetaObject::invokeMethod(
+                this,
+                [this, report] {
+                    m_report = report;
+                    m_finished = true;
+                    m_thread.quit();
+                    emit finished();
+                },
+                Qt::QueuedConnection);
+        });
+        run->start();
+    });
+}
