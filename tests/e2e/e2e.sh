@@ -6,14 +6,60 @@ case_name=$1 quorvale=$2 simulator=$3 devices=$4
 
 work=$(mktemp -d)
 artifacts=${E2E_ARTIFACTS:-$work}
-mkdir -p "$artifacts" "$work/bin"
+images=$work/firmware
+mkdir -p "$artifacts" "$work/bin" "$images"
 cp "$quorvale" "$simulator" "$work/bin/"
-export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3
-export XDG_RUNTIME_DIR=$work
+make_image=$(dirname "$simulator")/make_firmware_image
+"$make_image" --version 2.1.0 --out "$images/dock-2.1.0.bin" >/dev/null
+"$make_image" --version 2.1.0 --corrupt --out "$images/dock-corrupt.bin" >/dev/null
+export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PACE_MS=250
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 [ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
+
+# Waits up to 20 s for a line matching a grep pattern in the program's log.
+wait_for_log() {
+  for _ in $(seq 200); do grep -q -- "$1" "$artifacts/$case_name.log" && return 0; sleep 0.1; done
+  fail "log never showed: $1"
+}
+
+# Waits for a visible window titled $1 other than the main window; prints its id.
+wait_for_window() {
+  for _ in $(seq 200); do
+    for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+      [ "$w" != "$win" ] && { echo "$w"; return 0; }
+    done
+    sleep 0.1
+  done
+  fail "no window '$1'"
+}
+
+# Right-click on the dock's row, "Upgrade Firmware", the image typed into the
+# file dialog, then "Confirm Upgrade" in the alert.
+start_upgrade() {
+  xdotool mousemove "$row_x" "$row_y" click 3
+  sleep 0.5
+  xdotool key Up Return # the last item is "Upgrade Firmware"
+  local dialog=$(wait_for_window 'Select Firmware File')
+  sleep 0.5
+  xdotool type --window "$dialog" "$1"
+  xdotool key Return
+  wait_for_window Quorvale >/dev/null # the confirmation
+  sleep 0.5
+  import -window root "$artifacts/$case_name-confirm.png"
+  xdotool key Return
+}
+
+# Waits for the result alert, checks its verdict line and dismisses it.
+finish_upgrade() {
+  wait_for_log "\[Upgrade\] Success: $1, Message: $2\$"
+  wait_for_window Quorvale >/dev/null
+  sleep 0.5
+  import -window root "$artifacts/$case_name-result.png"
+  xdotool key Return
+}
 
 # Runs inside the X server: start the program, then the case's steps.
 run_case() {
@@ -63,6 +109,26 @@ run_case() {
       sleep 0.5
       import -window root "$artifacts/$case_name-row-menu.png"
       xdotool key Escape
+      ;;
+    upgrade_success)
+      start_upgrade "$images/dock-2.1.0.bin"
+      wait_for_window 'Firmware Updating' >/dev/null
+      sleep 0.5
+      import -window root "$artifacts/$case_name-progress.png"
+      grep -q "Starting firmware upgrade for Talvex TD-70 USB-C Dock with file: $images/dock-2.1.0.bin\$" "$log" \
+        || fail "no start line"
+      finish_upgrade YES 'Firmware upgrade successful!'
+      saved=$(sed -n 's/.*\[Upgrade\] Output saved to: //p' "$log")
+      tail -n 1 "$saved" | grep -qx 'Firmware update completed' || fail "saved output lacks the closing line"
+      # The version is read again once the run has ended.
+      wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+      sleep 0.5
+      import -window root "$artifacts/$case_name-after.png"
+      ;;
+    upgrade_failed)
+      start_upgrade "$images/dock-corrupt.bin"
+      finish_upgrade NO 'Upgrade tool exited abnormally!'
+      grep -q 'Firmware update failed: payload CRC-32 mismatch' "$log" || fail "no tool output in the log"
       ;;
     quit_shortcut)
       xdotool key ctrl+q
