@@ -7,6 +7,8 @@
 #include "text/uitext.h"
 #include "tool/versionquery.h"
 #include "ui/devicetexts.h"
+#include "ui/preferencesvalue.h"
+#include "ui/preferenceswindow.h"
 #include "ui/upgradeprogresswindow.h"
 
 #include <QApplication>
@@ -18,7 +20,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -186,8 +190,37 @@ std::optional<QString> AppDelegate::queryFirmwareVersionSync()
     return m_versionQuery(firmwareToolPath(m_toolDirectories));
 }
 
+// Built once; closing it with its button only hides it, so text typed and not
+// saved is still there when it is opened again.
 void AppDelegate::openPreferences()
 {
+    if (!preferencesWindow) {
+        const std::optional<double> stored = storedTimeoutSeconds(QSettings().value(UpgradeTimeoutKey));
+        const double shown = stored.value_or(DefaultUpgradeTimeoutSeconds);
+        PreferencesWindow built = buildPreferencesWindow(formatTimeoutForField(shown));
+        timeoutField = built.field;
+        // Queued: saving deletes the window, and with it the button that was clicked.
+        connect(built.save, &QPushButton::clicked, this, &AppDelegate::savePreferences, Qt::QueuedConnection);
+        preferencesWindow = std::move(built.window);
+    }
+    preferencesWindow->show();
+    preferencesWindow->raise();
+    preferencesWindow->activateWindow();
+}
+
+// The window goes only once the value is on disk; otherwise it stays, with
+// the text as typed, so that the value is not lost without a word.
+void AppDelegate::savePreferences()
+{
+    if (!timeoutField)
+        return;
+    if (const std::optional<QString> failure = saveTimeoutSeconds(parseDoubleValue(timeoutField->text()))) {
+        logLine(QStringLiteral("Failed to save preferences: ") + *failure);
+        return;
+    }
+    if (preferencesWindow)
+        preferencesWindow->close();
+    preferencesWindow.reset();
 }
 
 QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos)
