@@ -9,20 +9,26 @@ artifacts=${E2E_ARTIFACTS:-$work}
 mkdir -p "$artifacts" "$work/bin"
 cp "$quorvale" "$simulator" "$work/bin/"
 export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3
-export XDG_RUNTIME_DIR=$work
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 [ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
 
+# Starts the program in a process group of its own ($group); $win is its main window.
+start_quorvale() {
+  (cd "$work" && exec setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>>"$log" >/dev/null) &
+  group=$!
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
+}
+
 # Runs inside the X server: start the program, then the case's steps.
 run_case() {
   local log=$artifacts/$case_name.log
-  (cd "$work" && setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>"$log" >/dev/null) &
-  group=$!
+  : >"$log"
   trap 'kill -- -$group 2>/dev/null || true' EXIT
   local started=$(date +%s%N)
-  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
+  start_quorvale
   eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
   [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
 
@@ -63,6 +69,27 @@ run_case() {
       sleep 0.5
       import -window root "$artifacts/$case_name-row-menu.png"
       xdotool key Escape
+      ;;
+    preferences_saved)
+      open_preferences() {
+        xdotool key ctrl+comma
+        prefs=$(timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' | head -n 1) || fail "no Preferences window"
+        xdotool mousemove --window "$prefs" 80 80 click 1 key ctrl+a # the field
+      }
+      open_preferences
+      eval "$(xdotool getwindowgeometry --shell "$prefs")"
+      [ "$X,$Y,$WIDTH,$HEIGHT" = 200,460,360,140 ] || fail "Preferences window at $X,$Y size ${WIDTH}x${HEIGHT}"
+      import -window root "$artifacts/$case_name.png"
+      xdotool type 45
+      xdotool mousemove --window "$prefs" 290 114 click 1 # "Save"
+      for _ in $(seq 50); do xdotool search --onlyvisible --name '^Preferences$' >/dev/null || break; sleep 0.1; done
+      grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+      kill -- -"$group"; wait "$group" 2>/dev/null || true
+      start_quorvale
+      open_preferences
+      xdotool key ctrl+c
+      got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
+      [ "$got" = 45 ] || fail "after a restart the field shows '$got'"
       ;;
     quit_shortcut)
       xdotool key ctrl+q
