@@ -9,6 +9,8 @@
 #include "tool/versionquery.h"
 #include "ui/devicetexts.h"
 #include "ui/firmwarefiledialog.h"
+#include "ui/preferencesvalue.h"
+#include "ui/preferenceswindow.h"
 #include "ui/upgradeprogresswindow.h"
 
 #include <QApplication>
@@ -208,8 +210,37 @@ std::optional<QString> AppDelegate::queryFirmwareVersionSync()
     return m_versionQuery(firmwareToolPath(m_toolDirectories));
 }
 
+// Built once; closing it with its button only hides it, so text typed and not
+// saved is still there when it is opened again.
 void AppDelegate::openPreferences()
 {
+    if (!preferencesWindow) {
+        const std::optional<double> stored = storedTimeoutSeconds(QSettings().value(UpgradeTimeoutKey));
+        const double shown = stored.value_or(DefaultUpgradeTimeoutSeconds);
+        PreferencesWindow built = buildPreferencesWindow(formatTimeoutForField(shown));
+        timeoutField = built.field;
+        // Queued: saving deletes the window, and with it the button that was clicked.
+        connect(built.save, &QPushButton::clicked, this, &AppDelegate::savePreferences, Qt::QueuedConnection);
+        preferencesWindow = std::move(built.window);
+    }
+    preferencesWindow->show();
+    preferencesWindow->raise();
+    preferencesWindow->activateWindow();
+}
+
+// The window goes only once the value is on disk; otherwise it stays, with
+// the text as typed, so that the value is not lost without a word.
+void AppDelegate::savePreferences()
+{
+    if (!timeoutField)
+        return;
+    if (const std::optional<QString> failure = saveTimeoutSeconds(parseDoubleValue(timeoutField->text()))) {
+        logLine(QStringLiteral("Failed to save preferences: ") + *failure);
+        return;
+    }
+    if (preferencesWindow)
+        preferencesWindow->close();
+    preferencesWindow.reset();
 }
 
 QMenu *AppDelegate::tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos)
@@ -269,17 +300,6 @@ void AppDelegate::confirmUpgrade(const QString &filePath)
     performFirmwareUpgradeWithFilePath(filePath);
 }
 
-namespace {
-// The upgrade timeout as stored by the preferences: 30 seconds unless a
-// number is stored.
-double storedUpgradeTimeout()
-{
-    bool ok = false;
-    const double seconds = QSettings().value(QStringLiteral("UpgradeTimeoutSeconds")).toDouble(&ok);
-    return ok ? seconds : 30.0;
-}
-} // namespace
-
 void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
 {
     if (upgradeInProgress())
@@ -289,7 +309,8 @@ void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
     progressWindow->show();
     progressWindow->raise();
     progressWindow->activateWindow();
-    m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath, storedUpgradeTimeout());
+    m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath,
+                                             upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey)));
     // Queued, so the run is never deleted from inside its own signal.
     connect(m_upgrade.get(), &UpgradeRun::finished, this, &AppDelegate::upgradeEnded, Qt::QueuedConnection);
     m_upgrade->start();

@@ -45,6 +45,7 @@ public:
     std::optional<QString> queryFirmwareVersionSync();
 
     void openPreferences();
+    void savePreferences();
 
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
     void copyDeviceInfo();

@@ -13,11 +13,18 @@ make_image=$(dirname "$simulator")/make_firmware_image
 "$make_image" --version 2.1.0 --out "$images/dock-2.1.0.bin" >/dev/null
 "$make_image" --version 2.1.0 --corrupt --out "$images/dock-corrupt.bin" >/dev/null
 export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PACE_MS=250
-export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 [ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
+
+# Starts the program in a process group of its own ($group); $win is its main window.
+start_quorvale() {
+  (cd "$work" && exec setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>>"$log" >/dev/null) &
+  group=$!
+  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
+}
 
 # Waits up to 20 s for a line matching a grep pattern in the program's log.
 wait_for_log() {
@@ -64,11 +71,10 @@ finish_upgrade() {
 # Runs inside the X server: start the program, then the case's steps.
 run_case() {
   local log=$artifacts/$case_name.log
-  (cd "$work" && setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>"$log" >/dev/null) &
-  group=$!
+  : >"$log"
   trap 'kill -- -$group 2>/dev/null || true' EXIT
   local started=$(date +%s%N)
-  win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
+  start_quorvale
   eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
   [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
 
@@ -129,6 +135,27 @@ run_case() {
       start_upgrade "$images/dock-corrupt.bin"
       finish_upgrade NO 'Upgrade tool exited abnormally!'
       grep -q 'Firmware update failed: payload CRC-32 mismatch' "$log" || fail "no tool output in the log"
+      ;;
+    preferences_saved)
+      open_preferences() {
+        xdotool key ctrl+comma
+        prefs=$(timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' | head -n 1) || fail "no Preferences window"
+        xdotool mousemove --window "$prefs" 80 80 click 1 key ctrl+a # the field
+      }
+      open_preferences
+      eval "$(xdotool getwindowgeometry --shell "$prefs")"
+      [ "$X,$Y,$WIDTH,$HEIGHT" = 200,460,360,140 ] || fail "Preferences window at $X,$Y size ${WIDTH}x${HEIGHT}"
+      import -window root "$artifacts/$case_name.png"
+      xdotool type 45
+      xdotool mousemove --window "$prefs" 290 114 click 1 # "Save"
+      for _ in $(seq 50); do xdotool search --onlyvisible --name '^Preferences$' >/dev/null || break; sleep 0.1; done
+      grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+      kill -- -"$group"; wait "$group" 2>/dev/null || true
+      start_quorvale
+      open_preferences
+      xdotool key ctrl+c
+      got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
+      [ "$got" = 45 ] || fail "after a restart the field shows '$got'"
       ;;
     quit_shortcut)
       xdotool key ctrl+q
