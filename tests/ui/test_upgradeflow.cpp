@@ -64,11 +64,11 @@ private:
     QTimer m_poll;
 };
 
-// Serves events until the condition holds, for at most ten seconds.
+// Serves events until the condition holds, for at most `ms` milliseconds.
 template<typename Condition>
-bool serveUntil(Condition done)
+bool serveUntil(Condition done, int ms = 10000)
 {
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(ms);
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     return done();
@@ -147,6 +147,17 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     // The record shown is the one at the selected row; the file by its name only.
     EXPECT_EQ(seen->text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
                                        "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
+    EXPECT_FALSE(d->upgradeInProgress());
+
+    // The list shrank while the dialog was open: the selected row names no record.
+    d->upgradeFirmware();
+    dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    app->rescan(1);
+    AlertAnswer none(1);
+    choose(dialog, image("dock.bin"));
+    serveUntil([] { return false; }, 300);
+    EXPECT_FALSE(none.seen());
     EXPECT_FALSE(d->upgradeInProgress());
     EXPECT_TRUE(log.texts().filter(QRegularExpression(QStringLiteral("^(Starting|\\[Upgrade\\])"))).isEmpty());
 }
