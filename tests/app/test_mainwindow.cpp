@@ -104,24 +104,52 @@ TEST(MainWindow, ApplicationMenu)
     EXPECT_EQ(items[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 }
 
+// A rescan redraws nothing unless a row came, went or changed.
 TEST(MainWindow, TableFollowsScansAndKeepsTheSelection)
 {
     FakeUsbSource *fake;
     std::unique_ptr<Launched> app(launchWithFake(fake, 2));
     AppDelegate &d = app->delegate;
-    QAbstractItemModelTester tester(d.tableView->model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModel *model = d.tableView->model();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+    QSignalSpy layout(model, &QAbstractItemModel::layoutChanged);
+    // Each change as "first row-last row/first column-last column".
+    const auto changes = [&] {
+        QStringList seen;
+        for (const QList<QVariant> &args : std::as_const(changed)) {
+            const QModelIndex from = args[0].toModelIndex(), to = args[1].toModelIndex();
+            seen << QStringLiteral("%1-%2/%3-%4").arg(from.row()).arg(to.row()).arg(from.column()).arg(to.column());
+        }
+        changed.clear();
+        return seen;
+    };
 
     d.tableView->selectRow(1);
     d.scanUSBDevices();
+    EXPECT_EQ(changes(), QStringList());
     EXPECT_EQ(d.tableView->selectionModel()->selectedRows().value(0).row(), 1);
 
-    fake->setDocks(3);
+    fake->next.devices[1].productName = QStringLiteral("Renamed");
     d.scanUSBDevices();
-    EXPECT_EQ(d.tableView->model()->rowCount(), 3);
+    EXPECT_EQ(changes(), QStringList{"1-1/0-2"});
+    EXPECT_EQ(cell(d, 1, 1), QStringLiteral("Renamed"));
+
+    fake->setDocks(3); // row 1 is "Dock 1" again
+    d.scanUSBDevices();
+    EXPECT_EQ(changes(), QStringList{"1-1/0-2"});
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_EQ(model->rowCount(), 3);
     EXPECT_EQ(cell(d, 2, 1), QStringLiteral("Dock 2"));
     fake->setDocks(0);
     d.scanUSBDevices();
-    EXPECT_EQ(d.tableView->model()->rowCount(), 0);
+    EXPECT_EQ(changes(), QStringList());
+    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(model->rowCount(), 0);
+    EXPECT_EQ(reset.count() + layout.count(), 0);
 }
 
 TEST(MainWindow, FailedEnumerationKeepsEverything)
