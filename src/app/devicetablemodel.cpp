@@ -1,13 +1,15 @@
 #include "app/devicetablemodel.h"
 
+#include <algorithm>
+
 DeviceTableModel::DeviceTableModel(const DeviceList &rows, const QStringList &headers, QObject *parent)
-    : QAbstractTableModel(parent), m_rows(rows), m_headers(headers), m_shownRows(int(rows.size()))
+    : QAbstractTableModel(parent), m_rows(rows), m_headers(headers), m_shown(rows)
 {
 }
 
 int DeviceTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_shownRows;
+    return parent.isValid() ? 0 : int(m_shown.size());
 }
 
 int DeviceTableModel::columnCount(const QModelIndex &parent) const
@@ -37,16 +39,22 @@ Qt::ItemFlags DeviceTableModel::flags(const QModelIndex &index) const
 
 void DeviceTableModel::reloadData()
 {
-    const int count = int(m_rows.size());
-    if (count > m_shownRows) {
-        beginInsertRows({}, m_shownRows, count - 1);
-        m_shownRows = count;
+    const DeviceList before = m_shown;
+    const qsizetype count = m_rows.size();
+    if (count > before.size()) {
+        beginInsertRows({}, int(before.size()), int(count - 1));
+        m_shown = m_rows;
         endInsertRows();
-    } else if (count < m_shownRows) {
-        beginRemoveRows({}, count, m_shownRows - 1);
-        m_shownRows = count;
+    } else if (count < before.size()) {
+        beginRemoveRows({}, int(count), int(before.size() - 1));
+        m_shown = m_rows;
         endRemoveRows();
     }
-    if (count > 0)
-        emit dataChanged(index(0, 0), index(count - 1, DeviceColumnCount - 1), {Qt::DisplayRole});
+    m_shown = m_rows;
+    // A rescan usually finds what is on screen already: redraw only the rows
+    // whose values changed.
+    for (qsizetype row = 0; row < std::min(count, before.size()); ++row) {
+        if (m_rows.at(row) != before.at(row))
+            emit dataChanged(index(int(row), 0), index(int(row), DeviceColumnCount - 1), {Qt::DisplayRole});
+    }
 }

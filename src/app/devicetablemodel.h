@@ -5,9 +5,11 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
-// Shows the controller's device list. It reads the list afresh at every call
-// and keeps no copy; reloadData() tells the view that the list was replaced
-// or written into, keeping the view's selection where rows stay.
+// Shows the controller's device list. Cells are read from the list afresh at
+// every call; the model keeps only the rows it last told the view of, so that
+// reloadData() (after the list was replaced or written into) tells the view of
+// the rows that came, went or changed and of nothing else, keeping the view's
+// selection where rows stay.
 class DeviceTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -24,5 +26,5 @@ public:
 private:
     const DeviceList &m_rows;
     const QStringList m_headers;
-    int m_shownRows = 0; // the row count the view was last told of
+    DeviceList m_shown; // the rows the view was last told of
 };

@@ -4,9 +4,39 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+const char NoDisplay[] = "quorvale: no graphical display found; set DISPLAY or WAYLAND_DISPLAY to a running display\n";
+
+QtMessageHandler defaultHandler = nullptr;
+
+// Qt ends the process with a fatal message, and a core dump, when no platform
+// can start (a display that is named but cannot be reached). While the
+// application object is being made that is the only fatal message there is.
+void handleStartupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        defaultHandler(type, context, message);
+        return;
+    }
+    std::fputs(NoDisplay, stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs(NoDisplay, stderr);
+        return 1;
+    }
+    defaultHandler = qInstallMessageHandler(handleStartupMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(defaultHandler);
     // Settings live in ~/.config/Quorvale/Quorvale.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));

@@ -23,6 +23,18 @@ quint16 parseUsbId(QByteArrayView text)
     return quint16(value);
 }
 
+QString deviceNameFromSysfs(QByteArrayView raw)
+{
+    if (raw.endsWith('\n'))
+        raw.chop(1);
+    QString name = QString::fromUtf8(raw);
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
 QString formatUsbId(quint16 id)
 {
     return QLatin1String("0x") + QString::number(id, 16).toUpper().rightJustified(4, QLatin1Char('0'));

@@ -9,6 +9,12 @@
 // Anything else, the empty text included, gives 0.
 quint16 parseUsbId(QByteArrayView text);
 
+// A device name as read from a sysfs attribute file: the one trailing newline
+// that sysfs adds is dropped, the bytes are decoded as UTF-8 and every control
+// character (C0, DEL, C1) becomes U+FFFD. A device chooses its own names, and
+// they reach the table, the clipboard and the log.
+QString deviceNameFromSysfs(QByteArrayView raw);
+
 // "0x%04X".
 QString formatUsbId(quint16 id);
 

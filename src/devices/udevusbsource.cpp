@@ -20,29 +20,49 @@ struct Deleter {
 template<typename T>
 using Owned = std::unique_ptr<T, Deleter>;
 
+// Reads at most `limit` bytes of a sysfs attribute; nothing when it cannot be
+// read. Non-blocking, so that something other than a regular attribute file
+// (a FIFO in a fake tree) cannot hold the scan.
+std::optional<QByteArray> readAttribute(const QByteArray &path, qsizetype limit)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes(limit, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(limit - got));
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        got += n;
+    }
+    ::close(fd);
+    bytes.truncate(got);
+    return bytes;
+}
+
 // An ID file holds four hex digits and a newline; anything longer is not an ID.
 quint16 readIdFile(const QByteArray &path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    char buffer[16];
-    ssize_t n;
-    do
-        n = ::read(fd, buffer, sizeof buffer);
-    while (n < 0 && errno == EINTR);
-    ::close(fd);
-    if (n <= 0 || size_t(n) == sizeof buffer)
-        return 0;
-    return parseUsbId(QByteArrayView(buffer, n));
+    constexpr qsizetype limit = 16;
+    const std::optional<QByteArray> text = readAttribute(path, limit);
+    return text && text->size() < limit ? parseUsbId(*text) : 0;
 }
 
-std::optional<QString> textAttribute(udev_device *device, const char *name)
+// A string descriptor holds at most 126 UTF-16 units, a few hundred bytes in
+// UTF-8; whatever a name file holds beyond 4 KiB is not read.
+std::optional<QString> readName(const QByteArray &path)
 {
-    const char *value = udev_device_get_sysattr_value(device, name);
-    if (!value)
+    const std::optional<QByteArray> raw = readAttribute(path, 4096);
+    if (!raw)
         return std::nullopt;
-    return QString::fromUtf8(value);
+    return deviceNameFromSysfs(*raw);
 }
 } // namespace
 
@@ -86,8 +106,8 @@ UsbEnumeration UdevUsbSource::enumerate()
             const char *type = device ? udev_device_get_devtype(device.get()) : nullptr;
             if (!type || qstrcmp(type, "usb_device") != 0)
                 continue; // unplugged meanwhile, or not a whole device
-            facts.vendorName = textAttribute(device.get(), "manufacturer");
-            facts.productName = textAttribute(device.get(), "product");
+            facts.vendorName = readName(path + "/manufacturer");
+            facts.productName = readName(path + "/product");
         }
         result.devices.push_back(std::move(facts));
     }

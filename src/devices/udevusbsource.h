@@ -7,8 +7,9 @@
 // USB devices as the kernel and udev describe them. Every device's IDs are
 // read straight from its sysfs files, which is all a non-dock needs and keeps
 // the once-a-second scan cheap; a dock is then looked at through libudev,
-// which confirms it is a whole device (not one of its interfaces) and gives
-// its names. Devices come in the order of their sysfs names.
+// which confirms it is a whole device (not one of its interfaces); its names
+// are read from their files, bounded, and made safe to show. Devices come in
+// the order of their sysfs names.
 class UdevUsbSource : public UsbDeviceSource {
 public:
     explicit UdevUsbSource(QByteArray sysfsRoot = "/sys");

@@ -4,6 +4,7 @@
 #include "text/uitext.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -39,8 +40,13 @@ UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
 
     statusLabel = new QLabel(Ui::DoNotDisconnect.text(), this);
     statusLabel->setGeometry(childFrame(10, 30, 280, 20));
+    // 12 pixels, smaller still if the whole line would not fit the label.
     QFont font = statusLabel->font();
-    font.setPointSize(12);
+    for (int size = 12; size > 1; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).horizontalAdvance(statusLabel->text()) <= statusLabel->width())
+            break;
+    }
     statusLabel->setFont(font);
     statusLabel->setAlignment(Qt::AlignCenter);
 }

@@ -46,7 +46,6 @@ TEST_F(UdevScan, BadAttributesNeverListOrCrash)
         bool listed;
         QString vendor; // when listed
     };
-    const QByteArray longName(4096, 'A');
     const Case cases[] = {
         {"no idVendor", {std::nullopt, "b070", "X", "Y"}, false, {}},
         {"no idProduct", {"21c4", std::nullopt, "X", "Y"}, false, {}},
@@ -55,8 +54,8 @@ TEST_F(UdevScan, BadAttributesNeverListOrCrash)
         {"idVendor wider than 16 bits", {"121c4", "b070", "X", "Y"}, false, {}},
         {"idProduct wider than 16 bits", {"21c4", "1b070", "X", "Y"}, false, {}},
         {"empty name", {"21c4", "b070", "", "Y"}, true, QString()},
-        {"name not UTF-8", {"21c4", "b070", "Tal\xff\xfevex", "Y"}, true, QStringLiteral("Tal\uFFFD\uFFFDvex")},
-        {"control characters", {"21c4", "b070", "Tal\x01vex\tA\rB", "Y"}, true, QStringLiteral("Tal\x01vex\tA\rB")},
+        {"control characters", {"21c4", "b070", QByteArray("Tal\0vex\nFWVersion: 9\x1b[2J\n", 25), "Y"}, true,
+         QStringLiteral("Tal\uFFFDvex\uFFFDFWVersion: 9\uFFFD[2J")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,44 +68,31 @@ TEST_F(UdevScan, BadAttributesNeverListOrCrash)
         }
     }
 
+    // Only the first 4 KiB of a name file is read.
+    const QByteArray longName(1 << 20, 'A');
     testbed->add({"21c4", "b070", longName, longName});
     const DeviceList list = scan();
     ASSERT_EQ(list.size(), 1);
-    EXPECT_FALSE(list[0].vendor.isEmpty());
-    EXPECT_TRUE(QString::fromLatin1(longName).startsWith(list[0].vendor));
+    EXPECT_EQ(list[0].vendor, QString(4096, QLatin1Char('A')));
 }
 
+// Every scan reads the bus afresh: docks that come and go are followed, and a
+// dock that comes back starts without a version.
 TEST_F(UdevScan, ControllerFollowsDocksBetweenScans)
 {
     AppDelegate delegate(std::make_unique<UdevUsbSource>());
-    delegate.scanUSBDevices();
-    EXPECT_TRUE(delegate.data.isEmpty());
-
-    const QString first = testbed->addDock();
-    const QString second = testbed->addDock();
+    const QString dock = testbed->addDock();
     testbed->addOther("046d", "c31c", "Logitech");
     delegate.scanUSBDevices();
-    ASSERT_EQ(delegate.data.size(), 2);
-
-    // Two docks with equal names both take the version of the first previous match.
-    delegate.data[0].fwversion = QStringLiteral("1.0.3");
-    delegate.data[1].fwversion = QStringLiteral("2.0");
-    delegate.scanUSBDevices();
-    ASSERT_EQ(delegate.data.size(), 2);
-    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("1.0.3"));
-    EXPECT_EQ(delegate.data[1].fwversion, QStringLiteral("1.0.3"));
-
-    testbed->remove(first);
-    delegate.scanUSBDevices();
     ASSERT_EQ(delegate.data.size(), 1);
-    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("1.0.3"));
+    delegate.data[0].fwversion = QStringLiteral("1.0.3");
+    delegate.scanUSBDevices();
+    EXPECT_EQ(delegate.data.value(0).fwversion, QStringLiteral("1.0.3"));
 
-    testbed->remove(second);
+    testbed->remove(dock);
     delegate.scanUSBDevices();
     EXPECT_TRUE(delegate.data.isEmpty());
-
     testbed->addDock();
     delegate.scanUSBDevices();
-    ASSERT_EQ(delegate.data.size(), 1);
-    EXPECT_EQ(delegate.data[0].fwversion, QStringLiteral("N/A"));
+    EXPECT_EQ(delegate.data.value(0).fwversion, QStringLiteral("N/A"));
 }

@@ -27,34 +27,21 @@ struct OutcomeCase {
     Verdict expected;
 };
 
+// Phrases match case-insensitively anywhere in the output, never across lines.
 const OutcomeCase OutcomeCases[] = {
     {"PhaseOneCompleted", Progress + "Firmware install (phase-1) completed\n", 0, ExitKind::Normal, Verdict::Success},
-    {"PhaseOneCompletedUpper", Progress + "FIRMWARE INSTALL (PHASE-1) COMPLETED\n", 0, ExitKind::Normal, Verdict::Success},
-    {"PhaseOneCompletedMixed", Progress + "firmware Install (Phase-1) Completed.\n", 0, ExitKind::Normal, Verdict::Success},
-    {"UpdateSuccessful", Progress + "Firmware update successful\n", 0, ExitKind::Normal, Verdict::Success},
     {"UpdateSuccessfulLower", Progress + "firmware update successful!\n", 0, ExitKind::Normal, Verdict::Success},
-    {"UpdateSuccessfulUpper", Progress + "FIRMWARE UPDATE SUCCESSFUL\n", 0, ExitKind::Normal, Verdict::Success},
-    {"UpdateCompleted", Progress + "Firmware update completed\n", 0, ExitKind::Normal, Verdict::Success},
     {"UpdateCompletedInsideLine", Progress + "[info] Firmware Update Completed in 41.2 s\n", 0, ExitKind::Normal, Verdict::Success},
-    {"UpdateCompletedUpper", Progress + "FIRMWARE UPDATE COMPLETED\n", 0, ExitKind::Normal, Verdict::Success},
-    {"InstallCompleted", Progress + "Firmware install completed\n", 0, ExitKind::Normal, Verdict::Success},
-    {"InstallCompletedLower", Progress + "firmware install completed\n", 0, ExitKind::Normal, Verdict::Success},
     {"InstallCompletedUpper", Progress + "FIRMWARE INSTALL COMPLETED\n", 0, ExitKind::Normal, Verdict::Success},
-    {"PhraseSplitByLineBreak", Progress + "Firmware update\ncompleted\n", 0, ExitKind::Normal, Verdict::Failed},
     {"PhraseSplitByCrLf", Progress + "Firmware install\r\ncompleted\r\n", 0, ExitKind::Normal, Verdict::Failed},
     {"PhaseWithoutParentheses", Progress + "Firmware install phase-1 completed\n", 0, ExitKind::Normal, Verdict::Failed},
     {"NoClosingLine", Progress, 0, ExitKind::Normal, Verdict::Failed},
-    {"EmptyOutput", QString(), 0, ExitKind::Normal, Verdict::Failed},
-    {"FailurePhrase", Progress + "Firmware update failed: CRC mismatch\n", 0, ExitKind::Normal, Verdict::Failed},
-    {"FailurePhraseLower", Progress + "firmware update failed\n", 0, ExitKind::Normal, Verdict::Failed},
     {"FailureBeforeSuccessPhrase", Progress + "Firmware update failed: simulated\nFirmware update completed\n", 0,
      ExitKind::Normal, Verdict::Failed},
     {"FailureAfterSuccessPhrase", Progress + "Firmware install (phase-1) completed\nFIRMWARE UPDATE FAILED\n", 0,
      ExitKind::Normal, Verdict::Failed},
     {"NonZeroStatusWithSuccessPhrase", Progress + "Firmware update completed\n", 1, ExitKind::Normal, Verdict::Abnormal},
     {"NegativeStatus", Progress + "Firmware update completed\n", -1, ExitKind::Normal, Verdict::Abnormal},
-    {"NonZeroStatusWithFailurePhrase", Progress + "Firmware update failed\n", 2, ExitKind::Normal, Verdict::Abnormal},
-    {"EndedBySignal", Progress + "Firmware update completed\n", 9, ExitKind::Signal, Verdict::Abnormal},
     {"EndedBySignalStatusZero", Progress + "Firmware update completed\n", 0, ExitKind::Signal, Verdict::Abnormal},
 };
 
@@ -83,8 +70,6 @@ TEST(VerdictLogLine, Cases)
 {
     EXPECT_EQ(verdictLogLine({true, QStringLiteral("Firmware upgrade successful!")}),
               QStringLiteral("[Upgrade] Success: YES, Message: Firmware upgrade successful!"));
-    EXPECT_EQ(verdictLogLine({false, QStringLiteral("Upgrade tool exited abnormally!")}),
-              QStringLiteral("[Upgrade] Success: NO, Message: Upgrade tool exited abnormally!"));
     EXPECT_EQ(verdictLogLine({false, QStringLiteral("\u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01")}),
               QStringLiteral("[Upgrade] Success: NO, Message: \u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01"));
 }

@@ -237,7 +237,7 @@ TEST_F(VersionQuery, OverrunningToolIsStopped)
         EXPECT_EQ(q.version, c.version);
         EXPECT_GE(q.elapsedMs, c.minMs);
         EXPECT_LT(q.elapsedMs, c.maxMs);
-        EXPECT_GE(ticks, c.minMs / 25);
+        EXPECT_GE(ticks, q.elapsedMs / 50); // the 10 ms timer kept firing while the query waited
         EXPECT_EQ(q.lines.contains(LimitLine.arg(QLatin1String(c.limitLine))), c.limitLine != nullptr) << q.dump();
         EXPECT_TRUE(q.lines.contains(QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status))) << q.dump();
     }

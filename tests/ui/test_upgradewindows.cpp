@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QTest>
+#include <QWindow>
 
 TEST(ProgressWindow, IsBuiltAsDescribed)
 {
@@ -22,7 +25,8 @@ TEST(ProgressWindow, IsBuiltAsDescribed)
     EXPECT_FALSE(window.testAttribute(Qt::WA_DeleteOnClose));
     EXPECT_EQ(window.windowTitle(), expectedText("Firmware Updating", "升级固件中"));
 
-    EXPECT_EQ(window.size(), QSize(300, 120));
+    EXPECT_EQ(window.minimumSize(), QSize(300, 120));
+    EXPECT_EQ(window.maximumSize(), QSize(300, 120));
     const QPoint screenCenter = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((window.geometry().center() - screenCenter).manhattanLength(), 2);
 
@@ -33,8 +37,21 @@ TEST(ProgressWindow, IsBuiltAsDescribed)
     EXPECT_EQ(window.statusLabel->geometry(), QRect(10, 70, 280, 20));
     EXPECT_EQ(window.statusLabel->text(),
               expectedText("Upgrading firmware, do not disconnect USB device", "正在升级固件，请勿断开USB设备"));
-    EXPECT_EQ(window.statusLabel->font().pointSize(), 12);
-    EXPECT_EQ(window.statusLabel->alignment(), Qt::AlignCenter);
+    // The whole warning is shown, in either language.
+    const QLabel &label = *window.statusLabel;
+    EXPECT_LE(QFontMetrics(label.font()).horizontalAdvance(label.text()), label.width());
+    EXPECT_LE(label.font().pixelSize(), 12);
+    EXPECT_EQ(label.alignment(), Qt::AlignCenter);
+
+    // A close request from the window system (a window menu, Alt+F4) reaches
+    // the native window, which hands it on as spontaneous; it is refused.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QCloseEvent close;
+    QCoreApplication::sendEvent(window.windowHandle(), &close);
+    EXPECT_TRUE(window.isVisible());
+    window.close(); // the program itself may
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST(ProgressWindow, LeavesTheMainWindowUsable)
