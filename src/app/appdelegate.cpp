@@ -1,8 +1,8 @@
 #include "app/appdelegate.h"
 
 #include "app/devicetablemodel.h"
-#include "app/geometry.h"
-#include "app/log.h"
+#include "core/geometry.h"
+#include "core/log.h"
 #include "devices/devicelist.h"
 #include "text/uitext.h"
 #include "tool/upgraderun.h"

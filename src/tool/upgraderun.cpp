@@ -1,6 +1,6 @@
 #include "tool/upgraderun.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 

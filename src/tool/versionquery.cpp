@@ -1,6 +1,6 @@
 #include "tool/versionquery.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 #include "tool/versionparse.h"

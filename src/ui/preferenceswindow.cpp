@@ -1,6 +1,6 @@
 #include "ui/preferenceswindow.h"
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "text/uitext.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "ui/upgradeprogresswindow.h"
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "text/uitext.h"
 
 #include <QCloseEvent>
