@@ -1,6 +1,7 @@
 // An upgrade whose tool prints a flood (200 MB by default) as fast as it can:
 // the run's collection time against `cat` reading the same tool through a
-// pipe, the process's peak resident memory against the output's size, and
+// pipe into a file (the run saves the output too; into /dev/null is printed
+// as well), the process's peak resident memory against the output's size, and
 // how late a 10 ms timer on the main thread gets while the run goes on.
 //
 //   bench_upgrade_run [megabytes]
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,12 +35,14 @@ QStringList upgradeCommand(const QString &image)
             QStringLiteral("-i"),   image,                   QStringLiteral("-l"),   QStringLiteral("v")};
 }
 
-double catMs(const QString &tool, const QString &image)
+// `cat` reading the tool through a pipe, into /dev/null or, like the run's
+// log, into a file.
+double catMs(const QString &tool, const QString &image, const QString &into)
 {
     QElapsedTimer clock;
     clock.start();
     QProcess shell;
-    const QStringList script{QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\" 2>&1 | cat >/dev/null"), tool};
+    const QStringList script{QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\" 2>&1 | cat >") + into, tool};
     shell.start(QStringLiteral("sh"), script + upgradeCommand(image));
     shell.waitForFinished(-1);
     return double(clock.nsecsElapsed()) / 1e6;
@@ -63,7 +67,9 @@ int main(int argc, char **argv)
     qputenv("TALVEX_SIM_MISBEHAVE", "flood");
     qputenv("TALVEX_SIM_FLOOD_MB", QByteArray::number(megabytes));
 
-    const double pipeMs = catMs(tool, image);
+    const double nullMs = catMs(tool, image, QStringLiteral("/dev/null"));
+    const double pipeMs = catMs(tool, image, scratch.filePath(QStringLiteral("cat.out")));
+    QFile::remove(scratch.filePath(QStringLiteral("cat.out")));
 
     // The run's own log lines, the whole output among them, go nowhere.
     const int savedStderr = ::dup(STDERR_FILENO);
@@ -92,13 +98,15 @@ int main(int argc, char **argv)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peakMb = double(usage.ru_maxrss) / 1024.0; // kilobytes
+    const double userMs = usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3;
+    const double systemMs = usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
     const double timeRatio = runMs / pipeMs;
     const double memoryRatio = peakMb / megabytes;
     const bool ok = run.report().outcome.success && timeRatio <= TimeRatioLimit && memoryRatio < MemoryRatioLimit
         && latestMs <= LatenessLimitMs;
-    std::printf("output_mb=%d cat_ms=%.0f run_ms=%.0f ratio=%.2f (limit %.1f) peak_rss_mb=%.0f (%.2fx output, limit "
-                "%.1fx) timer_late_max_ms=%lld (limit %lld) verdict=%s %s\n",
-                megabytes, pipeMs, runMs, timeRatio, TimeRatioLimit, peakMb, memoryRatio, MemoryRatioLimit,
+    std::printf("output_mb=%d cat_to_null_ms=%.0f cat_to_file_ms=%.0f run_ms=%.0f ratio=%.2f (limit %.1f) peak_rss_mb=%.0f (%.2fx output, limit "
+                "%.1fx) cpu_user_ms=%.0f cpu_system_ms=%.0f timer_late_max_ms=%lld (limit %lld) verdict=%s %s\n",
+                megabytes, nullMs, pipeMs, runMs, timeRatio, TimeRatioLimit, peakMb, memoryRatio, MemoryRatioLimit, userMs, systemMs,
                 static_cast<long long>(latestMs), static_cast<long long>(LatenessLimitMs),
                 run.report().outcome.success ? "success" : "FAILED", ok ? "ok" : "OVER");
     return ok ? 0 : 1;

@@ -4,6 +4,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 QStringDecoder strictUtf8(QStringDecoder::Flags extra = {})
@@ -23,6 +24,20 @@ bool endsInsideSequence(const QByteArray &last)
         return continuations + 1 < length;
     }
     return false;
+}
+// No byte with the high bit set; eight bytes at a time.
+bool isAscii(QByteArrayView bytes)
+{
+    quint64 any = 0;
+    qsizetype at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        quint64 word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        any |= word;
+    }
+    for (; at < bytes.size(); ++at)
+        any |= uchar(bytes[at]);
+    return (any & 0x8080808080808080ULL) == 0;
 }
 } // namespace
 
@@ -50,20 +65,21 @@ BoundedOutput::BoundedOutput(qsizetype headLimit, qsizetype tailLimit)
 {
 }
 
-void BoundedOutput::append(QByteArrayView chunk)
+void BoundedOutput::append(const QByteArray &chunk)
 {
     if (chunk.isEmpty())
         return;
     m_received += chunk.size();
+    qsizetype used = 0;
     if (m_tailBytes == 0 && m_head.size() < m_headLimit) {
-        const qsizetype used = std::min(chunk.size(), m_headLimit - m_head.size());
-        m_head.append(chunk.first(used));
-        chunk = chunk.sliced(used);
-        if (chunk.isEmpty())
+        used = std::min(chunk.size(), m_headLimit - m_head.size());
+        m_head.append(chunk.constData(), used);
+        if (used == chunk.size())
             return;
     }
-    m_tail.append(chunk.toByteArray());
-    m_tailBytes += chunk.size();
+    // Shared, not copied, when the whole piece goes to the tail.
+    m_tail.append(used == 0 ? chunk : chunk.sliced(used));
+    m_tailBytes += m_tail.last().size();
     while (m_tail.size() > 1 && m_tailBytes - m_tail.first().size() >= m_tailLimit) {
         m_tailBytes -= m_tail.first().size();
         m_tail.removeFirst();
@@ -124,9 +140,13 @@ void ToolLogWriter::append(QByteArrayView bytes)
     if (bytes.isEmpty())
         return;
     if (m_validUtf8) {
-        const QString decoded = m_utf8.decode(bytes);
-        Q_UNUSED(decoded);
-        m_validUtf8 = !m_utf8.hasError();
+        // Plain ASCII after a complete character, the usual output, is valid
+        // UTF-8 without decoding.
+        if (!isAscii(bytes) || endsInsideSequence(m_last)) {
+            const QString decoded = m_utf8.decode(bytes);
+            Q_UNUSED(decoded);
+            m_validUtf8 = !m_utf8.hasError();
+        }
         m_last = (m_last + bytes.last(std::min<qsizetype>(bytes.size(), 3)).toByteArray()).right(3);
     }
     if (!m_failed && m_file.write(bytes.data(), bytes.size()) != bytes.size())

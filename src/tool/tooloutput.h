@@ -29,7 +29,7 @@ public:
 
     explicit BoundedOutput(qsizetype headLimit = DefaultHeadLimit, qsizetype tailLimit = DefaultTailLimit);
 
-    void append(QByteArrayView chunk);
+    void append(const QByteArray &chunk);
     // Everything appended, or its start and end when there was too much.
     QByteArray bytes() const;
     // True when some of the middle had to be dropped.

@@ -5,6 +5,7 @@
 #include <QLatin1StringView>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -16,7 +17,6 @@ constexpr QLatin1StringView SuccessPhrases[] = {
     QLatin1StringView("firmware update completed"),
     QLatin1StringView("firmware install completed"),
 };
-constexpr QLatin1StringView CommonStart("firmware ");
 constexpr qsizetype LongestPhrase = 36; // "firmware install (phase-1) completed"
 
 char asciiLower(char c)
@@ -35,24 +35,43 @@ UpgradePhrases findUpgradePhrases(const QString &output)
     return found;
 }
 
+void UpgradePhraseScanner::scan(QByteArrayView text, qsizetype starts)
+{
+    // Every phrase starts with "firmware": look at each f or F and compare what
+    // follows, ignoring letter case. memchr keeps this fast on large output.
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    const auto matches = [end](const char *at, QLatin1StringView phrase) {
+        if (end - at < phrase.size())
+            return false;
+        for (qsizetype i = 0; i < phrase.size(); ++i) {
+            if (asciiLower(at[i]) != phrase[i].toLatin1())
+                return false;
+        }
+        return true;
+    };
+    for (const char letter : {'f', 'F'}) {
+        for (const char *at = begin; (at = static_cast<const char *>(std::memchr(at, letter, size_t(starts - (at - begin)))));
+             ++at) {
+            m_found.failure = m_found.failure || matches(at, FailurePhrase);
+            m_found.success = m_found.success
+                || std::any_of(std::begin(SuccessPhrases), std::end(SuccessPhrases),
+                               [&](QLatin1StringView phrase) { return matches(at, phrase); });
+        }
+    }
+}
+
 void UpgradePhraseScanner::feed(QByteArrayView chunk)
 {
     if (chunk.isEmpty() || (m_found.failure && m_found.success))
         return;
-    const qsizetype carried = m_window.size();
-    m_window.resize(carried + chunk.size());
-    std::transform(chunk.begin(), chunk.end(), m_window.begin() + carried, asciiLower);
-
-    // Every phrase starts with "firmware ": find that, then look at what follows.
-    const QByteArrayView text(m_window);
-    for (qsizetype at = text.indexOf(CommonStart); at >= 0; at = text.indexOf(CommonStart, at + 1)) {
-        const QByteArrayView rest = text.sliced(at);
-        const auto startsWith = [&](QLatin1StringView phrase) { return rest.startsWith(QByteArrayView(phrase)); };
-        m_found.failure = m_found.failure || startsWith(FailurePhrase);
-        m_found.success = m_found.success || std::any_of(std::begin(SuccessPhrases), std::end(SuccessPhrases), startsWith);
+    // A phrase begun at the end of the last piece: only the joint is copied.
+    if (!m_carry.isEmpty()) {
+        const QByteArray joint = m_carry + chunk.first(std::min(chunk.size(), LongestPhrase - 1)).toByteArray();
+        scan(joint, m_carry.size());
     }
-    // Keep just enough of the end for a phrase that the next piece completes.
-    m_window.remove(0, std::max<qsizetype>(0, m_window.size() - (LongestPhrase - 1)));
+    scan(chunk, chunk.size());
+    m_carry = (m_carry + chunk.last(std::min(chunk.size(), LongestPhrase - 1)).toByteArray()).right(LongestPhrase - 1);
 }
 
 UpgradeOutcome classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind)

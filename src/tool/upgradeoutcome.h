@@ -28,7 +28,10 @@ public:
     UpgradePhrases found() const { return m_found; }
 
 private:
-    QByteArray m_window; // the end of the last piece, lower-cased, for phrases across pieces
+    // Looks for phrases that start in the first `starts` bytes of the text.
+    void scan(QByteArrayView text, qsizetype starts);
+
+    QByteArray m_carry; // the end of the last piece, for phrases across pieces
     UpgradePhrases m_found;
 };
 
