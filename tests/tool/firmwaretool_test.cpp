@@ -1,6 +1,6 @@
 #include "tool/firmwaretool.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "tool/tooloutput.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,12 +55,6 @@ TEST(BoundedOutput, Cases)
     }
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
-}
-
 // The output is fed in pieces that split multi-byte characters; the file must
 // hold all of it, byte for byte when it is UTF-8.
 TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
@@ -86,7 +80,7 @@ TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
         const QRegularExpression name(QStringLiteral("^%1/%2[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.log$")
                                           .arg(QRegularExpression::escape(dir.path()), QLatin1String(c.stem)));
         EXPECT_TRUE(name.match(first.path).hasMatch()) << first.path.toStdString();
-        EXPECT_EQ(fileBytes(first.path), c.saved);
+        EXPECT_EQ(readFile(first.path), c.saved);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // nothing half-written left
     }
 }

@@ -1,6 +1,6 @@
 #include "tool/upgradeoutcome.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 #include "text/uitext.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "tool/upgraderun.h"
 
 #include "../common/logcapture.h"
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -52,13 +52,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
-    // A shell script standing in for the tool.
-    const auto script = [&](const char *name, const QByteArray &body) {
-        QFile file(path(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0
-                    && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        return file.fileName();
-    };
+    const auto script = [&](const char *name, const QByteArray &body) { return writeScript(path(name), body); };
     qunsetenv("TALVEX_SIM_ARGS_LOG");
     qputenv("TALVEX_SIM_PACE_MS", "1");
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
@@ -117,10 +111,9 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         }
         ASSERT_EQ(lines.size(), 6) << dump;
         ASSERT_EQ(files.size(), 1);
-        QFile savedFile(logDir + QLatin1Char('/') + files[0]);
-        ASSERT_TRUE(savedFile.open(QIODevice::ReadOnly));
-        const QString saved = QString::fromUtf8(savedFile.readAll());
-        EXPECT_EQ(lines[1], QStringLiteral("[Upgrade] Output saved to: ") + savedFile.fileName());
+        const QString savedPath = logDir + QLatin1Char('/') + files[0];
+        const QString saved = QString::fromUtf8(readFile(savedPath));
+        EXPECT_EQ(lines[1], QStringLiteral("[Upgrade] Output saved to: ") + savedPath);
         EXPECT_EQ(lines[2], QStringLiteral("[Upgrade] Tool exited with status: ") + c.status);
         // The tool prints ASCII, or Latin-1 when it misbehaves: one byte a character.
         EXPECT_EQ(lines[3], QStringLiteral("[Upgrade] Total output size: %1 bytes").arg(saved.size()));

@@ -1,6 +1,6 @@
 #include "tool/versionparse.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "tool/versionquery.h"
 
 #include "../common/logcapture.h"
-#include "qtprint.h"
+#include "tooltest.h"
 #include "tool/firmwaretool.h"
 
 #include <QCoreApplication>
@@ -26,12 +26,6 @@ const QString SimulatedVersion = QStringLiteral("2.7.14");
 const QString ToolName = QLatin1String(FirmwareToolName);
 const QString Launching = QStringLiteral("[Sync] Launching firmware tool at: ");
 const QString LimitLine = QStringLiteral("[Sync] Firmware tool did not finish within %1; stopped it");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
-}
 
 QStringList syncLogFiles()
 {
@@ -86,14 +80,11 @@ protected:
 
     QString toolPath() const { return m_dir.filePath(ToolName); }
 
-    // A shell script standing in for the tool, in a directory of its own.
-    QString writeScript(const QString &dir, const QByteArray &body)
+    // A script by the tool's name, in a directory of its own.
+    QString script(const QString &dir, const QByteArray &body)
     {
-        QFile file(m_dir.filePath(dir + QLatin1Char('/') + ToolName));
-        EXPECT_TRUE(QDir(m_dir.path()).mkpath(dir) && file.open(QIODevice::WriteOnly)
-                    && file.write("#!/bin/sh\n" + body) > 0
-                    && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        return file.fileName();
+        EXPECT_TRUE(QDir(m_dir.path()).mkpath(dir));
+        return writeScript(m_dir.filePath(dir + QLatin1Char('/') + ToolName), body);
     }
 
     const QStringList m_logsBefore = syncLogFiles();
@@ -157,7 +148,7 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
 TEST_F(VersionQuery, MissingToolFailsToLaunch)
 {
     const QString marker = m_dir.filePath(QStringLiteral("ran"));
-    const QString decoy = writeScript(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
+    const QString decoy = script(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
                                                                   + "'\necho 'Composite dock image version: 6.6.6'\n");
     qputenv("PATH", QFileInfo(decoy).path().toLocal8Bit() + ':' + qgetenv("PATH"));
     QTemporaryDir workDir;
@@ -187,7 +178,7 @@ TEST_F(VersionQuery, MissingToolFailsToLaunch)
 // keep running meanwhile.
 TEST_F(VersionQuery, OverrunningToolIsStopped)
 {
-    const QString stubborn = writeScript(QStringLiteral("stubborn"),
+    const QString stubborn = script(QStringLiteral("stubborn"),
                                          "trap '' TERM\necho 'Composite dock image version: 4.4.4'\n"
                                          // Gives up by itself, so a query that fails to kill it leaves nothing for long.
                                          "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
@@ -223,7 +214,7 @@ TEST_F(VersionQuery, OverrunningToolIsStopped)
 // nor leave it spinning without serving events.
 TEST_F(VersionQuery, SurvivesApplicationQuitDuringWait)
 {
-    const QString slow = writeScript(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
+    const QString slow = script(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
     std::optional<Query> q;
     QTimer::singleShot(0, [&] {
         QTimer::singleShot(50, qApp, &QCoreApplication::quit);
