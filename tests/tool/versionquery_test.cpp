@@ -42,13 +42,13 @@ struct Query {
     std::string dump() const { return texts.join(QLatin1Char('\n')).toStdString(); }
 };
 
-Query query(const QString &tool, const QueryBounds &bounds = {})
+Query query(const QString &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
 {
     Query q;
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    q.version = queryFirmwareVersionSync(tool, bounds);
+    q.version = queryFirmwareVersionSync(tool, bounds, logDirectory);
     q.elapsedMs = clock.elapsed();
     q.texts = log.texts();
     q.lines = q.texts.filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
@@ -175,63 +175,51 @@ TEST_F(VersionQuery, MissingToolFailsToLaunch)
 
 // A tool that does not finish is asked to stop at the bound and killed if it will
 // not, and a child it leaves holding the pipe is not waited for. The app's timers
-// keep running meanwhile.
+// keep running meanwhile, and quitting the app during the wait neither cuts the
+// query short nor leaves it spinning without serving events.
 TEST_F(VersionQuery, OverrunningToolIsStopped)
 {
     const QString stubborn = script(QStringLiteral("stubborn"),
-                                         "trap '' TERM\necho 'Composite dock image version: 4.4.4'\n"
-                                         // Gives up by itself, so a query that fails to kill it leaves nothing for long.
-                                         "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
+                                    "trap '' TERM\necho 'Composite dock image version: 4.4.4'\n"
+                                    // Gives up by itself, so a query that fails to kill it leaves nothing for long.
+                                    "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
+    const QString slow = script(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
     // limitLine: nullptr when the tool must not be stopped.
     const struct { const char *misbehave; QString tool; QueryBounds bounds; const char *limitLine;
                    std::optional<QString> version; int status; qint64 minMs, maxMs; } cases[] = {
         {"hang", toolPath(), {500ms, 500ms, 1000ms}, "0.5 seconds", std::nullopt, 15, 450, 2500},
         {"hang", stubborn, {400ms, 400ms, 1000ms}, "0.4 seconds", QStringLiteral("4.4.4"), 9, 750, 2500},
         {"orphan", toolPath(), {}, nullptr, SimulatedVersion, 0, 0, 1500},
+        {"", slow, {3000ms, 500ms, 1000ms}, nullptr, QStringLiteral("5.0"), 0, 250, 2500},
     };
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
     EXPECT_EQ(runLimitLogLine(QueryBounds{}.runLimit), LimitLine.arg(QStringLiteral("20 seconds")));
     EXPECT_EQ(runLimitLogLine(1000ms), LimitLine.arg(QStringLiteral("1 second")));
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.tool == stubborn ? "ignores SIGTERM" : c.misbehave);
+        SCOPED_TRACE(c.tool == stubborn ? "ignores SIGTERM" : c.tool == slow ? "slow" : c.misbehave);
         qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave);
         int ticks = 0;
-        QTimer monitor;
+        QTimer monitor, watchdog;
         QObject::connect(&monitor, &QTimer::timeout, [&] { ++ticks; });
         monitor.start(10);
-        const Query q = query(c.tool, c.bounds);
+        QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        watchdog.start(10000);
+        std::optional<Query> q;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(50, qApp, &QCoreApplication::quit);
+            q = query(c.tool, c.bounds);
+        });
+        QCoreApplication::exec();
 
-        EXPECT_EQ(q.version, c.version);
-        EXPECT_GE(q.elapsedMs, c.minMs);
-        EXPECT_LT(q.elapsedMs, c.maxMs);
-        EXPECT_GE(ticks, q.elapsedMs / 50); // the 10 ms timer kept firing while the query waited
-        EXPECT_EQ(q.lines.contains(LimitLine.arg(QLatin1String(c.limitLine))), c.limitLine != nullptr) << q.dump();
-        EXPECT_TRUE(q.lines.contains(QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status))) << q.dump();
+        ASSERT_TRUE(q.has_value());
+        EXPECT_EQ(q->version, c.version);
+        EXPECT_GE(q->elapsedMs, c.minMs);
+        EXPECT_LT(q->elapsedMs, c.maxMs);
+        EXPECT_GE(ticks, q->elapsedMs / 50); // the 10 ms timer kept firing while the query waited
+        EXPECT_EQ(q->lines.contains(LimitLine.arg(QLatin1String(c.limitLine))), c.limitLine != nullptr) << q->dump();
+        EXPECT_TRUE(q->lines.contains(QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status))) << q->dump();
     }
 }
-
-// Quitting the app while the query waits must neither cut the query short
-// nor leave it spinning without serving events.
-TEST_F(VersionQuery, SurvivesApplicationQuitDuringWait)
-{
-    const QString slow = script(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
-    std::optional<Query> q;
-    QTimer::singleShot(0, [&] {
-        QTimer::singleShot(50, qApp, &QCoreApplication::quit);
-        q = query(slow, {3000ms, 500ms, 1000ms});
-    });
-    QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    watchdog.start(10000);
-    QCoreApplication::exec();
-
-    ASSERT_TRUE(q.has_value());
-    EXPECT_EQ(q->version, QStringLiteral("5.0"));
-    EXPECT_GE(q->elapsedMs, 250);
-    EXPECT_LT(q->elapsedMs, 2500);
-}
-
-} // namespace
 
 // A full disk must show as a failed save, never as a saved empty file, and
 // the version is still read. Runs where QUORVALE_FULL_DIR is a tiny file
@@ -250,10 +238,11 @@ TEST(VersionQueryFullDisk, ReportsTheFailedSave)
 
     qunsetenv("TALVEX_SIM_MISBEHAVE");
     qputenv("TALVEX_SIM_VERSION", "3.1.4");
-    LogCapture log;
-    EXPECT_EQ(queryFirmwareVersionSync(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full), QStringLiteral("3.1.4"));
-    const QStringList lines = log.texts().filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
-    ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
+    const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full);
+    EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
+    ASSERT_EQ(q.lines.size(), 4) << q.dump();
+    EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
     EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("filler")});
 }
+
+} // namespace
