@@ -19,26 +19,18 @@ TEST(FirmwareImage, DecodesGoodImagesAndRejectsEachDefect)
     constexpr std::string_view check = "123456789";
     EXPECT_EQ(crc32(std::vector<std::uint8_t>(check.begin(), check.end())), 0xCBF43926u);
 
+    // The u16 fields are little-endian and their values small: the low byte sets them.
     using Corrupt = std::function<void(std::vector<std::uint8_t>&)>;
-    const auto setU16 = [](std::size_t at, std::uint16_t value) {
-        return [=](std::vector<std::uint8_t>& img) {
-            img[at] = static_cast<std::uint8_t>(value);
-            img[at + 1] = static_cast<std::uint8_t>(value >> 8);
-        };
-    };
     const std::tuple<const char*, Corrupt, ImageError> cases[] = {
         {"untouched", [](auto&) {}, ImageError::None},
         {"empty file", [](auto& img) { img.clear(); }, ImageError::TruncatedHeader},
         {"cut inside the header", [](auto& img) { img.resize(kImageHeaderSize - 1); }, ImageError::TruncatedHeader},
         {"wrong magic", [](auto& img) { img[3] = 'X'; }, ImageError::BadMagic},
-        {"newer format", setU16(offsets::formatVersion, 2), ImageError::UnsupportedFormatVersion},
-        {"header size", setU16(offsets::headerSize, 32), ImageError::BadHeaderSize},
-        {"reserved field", setU16(offsets::reserved, 1), ImageError::ReservedNotZero},
+        {"newer format", [](auto& img) { img[offsets::formatVersion] = 2; }, ImageError::UnsupportedFormatVersion},
+        {"header size", [](auto& img) { img[offsets::headerSize] = 32; }, ImageError::BadHeaderSize},
+        {"reserved field", [](auto& img) { img[offsets::reserved] = 1; }, ImageError::ReservedNotZero},
         {"zero length",
-         [](auto& img) {
-             img.resize(kImageHeaderSize);
-             std::fill_n(img.begin() + offsets::payloadLength, 4, 0);
-         },
+         [](auto& img) { img.resize(kImageHeaderSize); std::fill_n(img.begin() + offsets::payloadLength, 4, 0); },
          ImageError::EmptyPayload},
         {"payload cut short", [](auto& img) { img.pop_back(); }, ImageError::TruncatedPayload},
         {"bytes after the payload", [](auto& img) { img.push_back(0); }, ImageError::TrailingData},
