@@ -35,7 +35,6 @@ TEST(BoundedOutput, Cases)
 {
     const struct { const char *name; qsizetype headLimit, tailLimit; QByteArray input, expected; bool truncated; }
     cases[] = {
-        {"UnderLimitKeptWhole", 8, 8, "abc\ndef\n", "abc\ndef\n", false},
         {"ExactlyAtLimitKeptWhole", 8, 8, "aaa\nbbb\nccc\nddd\n", "aaa\nbbb\nccc\nddd\n", false},
         {"MiddleDroppedAtLineEnds", 8, 8, "head1\nhead2\nmid1\nmid2\ntail1\ntail2\n", "head1\ntail2\n", true},
         {"HeadWithoutLineBreakDropped", 4, 4, "abcdefghij\nkl\n", "kl\n", true},
