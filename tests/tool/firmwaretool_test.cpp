@@ -1,6 +1,6 @@
 #include "tool/firmwaretool.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +12,11 @@ namespace {
 
 enum class Entry { None, Executable, PlainFile, Directory, SymlinkToExecutable };
 
-// Puts a Talvex_Firmware_Update of the given kind into dir.
+// Makes dir hold only a Talvex_Firmware_Update of the given kind.
 void makeEntry(const QString &dir, Entry entry)
 {
     const QString path = dir + QLatin1Char('/') + QLatin1String(FirmwareToolName);
+    ASSERT_TRUE(QDir(dir).removeRecursively() && QDir().mkpath(dir));
     if (entry == Entry::None || entry == Entry::Directory) {
         EXPECT_TRUE(entry == Entry::None || QDir(dir).mkdir(QLatin1String(FirmwareToolName)));
         return;
@@ -27,40 +28,30 @@ void makeEntry(const QString &dir, Entry entry)
     EXPECT_TRUE(entry != Entry::SymlinkToExecutable || file.link(path));
 }
 
+// The cases change the same two directories one after the other: the path is
+// looked up again at every call, so a tool copied in or removed while the
+// program runs counts.
 TEST(FirmwareToolPath, Cases)
 {
     enum Where { Beside, Resource, Bare };
     const struct { const char *name; Entry beside, resource; Where expected; } cases[] = {
+        {"OnlyResource", Entry::None, Entry::Executable, Resource},
         {"BesideWins", Entry::Executable, Entry::Executable, Beside},
         {"SymlinkBesideCounts", Entry::SymlinkToExecutable, Entry::Executable, Beside},
         {"NonExecutableBesideSkipped", Entry::PlainFile, Entry::Executable, Resource},
         {"DirectoryBesideSkipped", Entry::Directory, Entry::Executable, Resource},
-        {"OnlyResource", Entry::None, Entry::Executable, Resource},
         {"NeitherUsable", Entry::PlainFile, Entry::Directory, Bare},
+        {"NeitherPresent", Entry::None, Entry::None, Bare},
     };
+    QTemporaryDir beside, resource;
+    const QString tool = QLatin1String(FirmwareToolName);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir beside, resource;
         makeEntry(beside.path(), c.beside);
         makeEntry(resource.path(), c.resource);
-        const QString tool = QLatin1String(FirmwareToolName);
         EXPECT_EQ(firmwareToolPath({beside.path(), resource.path()}),
                   c.expected == Beside ? beside.filePath(tool) : c.expected == Resource ? resource.filePath(tool) : tool);
     }
-}
-
-// Looked up again at every call: a tool copied in or removed while the program runs counts.
-TEST(FirmwareToolPath, FollowsChangesBetweenCalls)
-{
-    QTemporaryDir beside, resource;
-    const ToolDirectories dirs{beside.path(), resource.path()};
-    const QString tool = QLatin1String(FirmwareToolName);
-    makeEntry(resource.path(), Entry::Executable);
-    EXPECT_EQ(firmwareToolPath(dirs), resource.filePath(tool));
-    makeEntry(beside.path(), Entry::Executable);
-    EXPECT_EQ(firmwareToolPath(dirs), beside.filePath(tool));
-    ASSERT_TRUE(QFile::remove(beside.filePath(tool)) && QFile::remove(resource.filePath(tool)));
-    EXPECT_EQ(firmwareToolPath(dirs), tool);
 }
 
 // Each argument is passed on as one word, whatever the image path holds.

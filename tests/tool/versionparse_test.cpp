@@ -1,6 +1,6 @@
 #include "tool/versionparse.h"
 
-#include "qtprint.h"
+#include "tooltest.h"
 
 #include <gtest/gtest.h>
 
@@ -8,73 +8,49 @@
 
 namespace {
 
-struct VersionCase {
-    const char *name;
-    QString output;
-    std::optional<QString> expected;
-};
-
-// What the tool prints before the version line on a debug-level query.
-const QString Preamble = QStringLiteral(
-    "[debug] Talvex Firmware Update 3.8.2\n"
-    "[debug] Log level set to debug\n"
-    "[debug] Scanning USB bus for 21C4:B070 ...\n"
-    "[debug] Found device 21C4:B070 at bus 3 port 2 (path 3-2.1)\n"
-    "[debug] Claiming interface 2 (vendor class) ...\n"
-    "[debug] Reading composite image header ...\n");
-
-QString largeOutputEndingWith(const QString &lastLine)
-{
-    QString text;
-    text.reserve(3 * 1024 * 1024 + 200);
-    for (int seq = 0; text.size() < 3 * 1024 * 1024; ++seq)
-        text += QStringLiteral("[debug] usb: bulk IN ep 0x81 seq %1 len 512 status 0 data 5a a5 3c c3\n").arg(seq, 8, 10, QLatin1Char('0'));
-    return text + lastLine;
-}
-
-const VersionCase VersionCases[] = {
-    {"UsualLine", Preamble + "Composite dock image version: 1.2.3\n", QStringLiteral("1.2.3")},
-    {"UpperCaseWithDash", QStringLiteral("COMPOSITE DOCK IMAGE VERSION - 10.04"), QStringLiteral("10.04")},
-    {"TrailingDotNotPartOfVersion", QStringLiteral("Composite dock image version: 1.2."), QStringLiteral("1.2")},
-    {"SuffixAfterNumberIgnored", QStringLiteral("Composite dock image version: 1.2.3-beta\n"), QStringLiteral("1.2.3")},
-    {"MixedSeparatorsBeforeNumber", QStringLiteral("Composite dock image version :-:\t 2.4\n"), QStringLiteral("2.4")},
-    {"EqualsSignFallsBackToLastNumber", QStringLiteral("Composite dock image version = 1.2.3"), QStringLiteral("1.2.3")},
-    {"OtherWordingTakesLastNumber", QStringLiteral("composite image version 1.2.3 (build 45)"), QStringLiteral("45")},
-    {"VersionBeforeComposite", QStringLiteral("Version of the composite image: 7.0\n"), QStringLiteral("7.0")},
-    {"KeywordsInsideWords", QStringLiteral("CompositeImage FWVersion 3.3\n"), QStringLiteral("3.3")},
-    {"PunctuationAroundVersionStripped", QStringLiteral("composite version: [2.0.7],\n"), QStringLiteral("2.0.7")},
-    {"CandidateWithoutNumberPassedOver",
-     QStringLiteral("Composite image version: unknown\n[debug] retrying\ncomposite image version 2.1.0\n"),
-     QStringLiteral("2.1.0")},
-    {"FirstUsualLineWithoutNumberSkipped",
-     Preamble + "Composite dock image version: unavailable\n[debug] re-reading header\nComposite dock image version: 1.4.2\n",
-     QStringLiteral("1.4.2")},
-    {"FirstCandidateWithNumberWins", QStringLiteral("composite version 1.1\ncomposite version 2.2\n"), QStringLiteral("1.1")},
-    {"DotOnlyWordIsNotAVersion", QStringLiteral("Composite image version: ...\n"), std::nullopt},
-    {"NonLatinDecimalDigits", QStringLiteral("composite version \u0663.\u0664\n"), QStringLiteral("\u0663.\u0664")},
-    {"CrLfUsualLine", QStringLiteral("[debug] Reading composite image header ...\r\nComposite dock image version: 1.0.3\r\n"),
-     QStringLiteral("1.0.3")},
-    {"CrLfLastWordLosesCarriageReturn", QStringLiteral("Composite dock image version = 1.0.3\r\nDone\r\n"),
-     QStringLiteral("1.0.3")},
-    {"LineSeparatorEndsLine", QStringLiteral("Composite firmware version = 3.1\u2028Bootloader 0.9"), QStringLiteral("3.1")},
-    {"NextLineCharEndsLine", QStringLiteral("Composite firmware version = 3.1\u0085Bootloader 0.9"), QStringLiteral("3.1")},
-    {"VerticalTabEndsLine", QStringLiteral("Composite firmware version = 3.1\vBootloader 0.9"), QStringLiteral("3.1")},
-    {"TabsSeparateWords", QStringLiteral("composite version =\t2.0.1\tOK\n"), QStringLiteral("2.0.1")},
-    // Only a Unicode-aware \s takes the no-break spaces; otherwise the build
-    // number at the end would be picked.
-    {"NoBreakSpacesInUsualLine", QStringLiteral("Composite\u00A0dock image version:\u00A01.5.0 (build 77)\n"),
-     QStringLiteral("1.5.0")},
-    {"NoBreakSpacesSeparateWords", QStringLiteral("composite version =\u00A04.2\u00A0(rc)\n"), QStringLiteral("4.2")},
-    {"LargeOutputPhraseAtEnd", largeOutputEndingWith(QStringLiteral("Composite dock image version: 9.8.7\n")),
-     QStringLiteral("9.8.7")},
-    {"NoCandidateLine", QStringLiteral("error: no device 21C4:B070 found on the USB bus\n"), std::nullopt},
-    {"KeywordsOnDifferentLines", QStringLiteral("composite image\nversion 3.0\n"), std::nullopt},
-    {"Empty", QString(), std::nullopt},
-};
-
 TEST(ExtractFirmwareVersion, Cases)
 {
-    for (const VersionCase &c : VersionCases) {
+    const struct { const char *name; QString output; std::optional<QString> expected; } cases[] = {
+        {"UsualLine", QStringLiteral("[debug] Reading composite image header ...\nComposite dock image version: 1.2.3\n"),
+         QStringLiteral("1.2.3")},
+        {"UpperCaseWithDash", QStringLiteral("COMPOSITE DOCK IMAGE VERSION - 10.04"), QStringLiteral("10.04")},
+        {"TrailingDotNotPartOfVersion", QStringLiteral("Composite dock image version: 1.2."), QStringLiteral("1.2")},
+        {"SuffixAfterNumberIgnored", QStringLiteral("Composite dock image version: 1.2.3-beta\n"), QStringLiteral("1.2.3")},
+        {"MixedSeparatorsBeforeNumber", QStringLiteral("Composite dock image version :-:\t 2.4\n"), QStringLiteral("2.4")},
+        {"OtherWordingTakesLastNumber", QStringLiteral("composite image version 1.2.3 (build 45)"), QStringLiteral("45")},
+        {"VersionBeforeComposite", QStringLiteral("Version of the composite image: 7.0\n"), QStringLiteral("7.0")},
+        {"KeywordsInsideWords", QStringLiteral("CompositeImage FWVersion 3.3\n"), QStringLiteral("3.3")},
+        {"PunctuationAroundVersionStripped", QStringLiteral("composite version: [2.0.7],\n"), QStringLiteral("2.0.7")},
+        {"CandidateWithoutNumberPassedOver",
+         QStringLiteral("Composite image version: unknown\n[debug] retrying\ncomposite image version 2.1.0\n"),
+         QStringLiteral("2.1.0")},
+        {"FirstCandidateWithNumberWins", QStringLiteral("composite version 1.1\ncomposite version 2.2\n"),
+         QStringLiteral("1.1")},
+        {"DotOnlyWordIsNotAVersion", QStringLiteral("Composite image version: ...\n"), std::nullopt},
+        {"NonLatinDecimalDigits", QStringLiteral("composite version \u0663.\u0664\n"), QStringLiteral("\u0663.\u0664")},
+        {"CrLfUsualLine", QStringLiteral("Composite dock image version: 1.0.3\r\n"), QStringLiteral("1.0.3")},
+        {"CrLfLastWordLosesCarriageReturn", QStringLiteral("Composite dock image version = 1.0.3\r\nDone\r\n"),
+         QStringLiteral("1.0.3")},
+        {"LineSeparatorEndsLine", QStringLiteral("Composite firmware version = 3.1\u2028Bootloader 0.9"),
+         QStringLiteral("3.1")},
+        {"NextLineCharEndsLine", QStringLiteral("Composite firmware version = 3.1\u0085Bootloader 0.9"),
+         QStringLiteral("3.1")},
+        {"VerticalTabEndsLine", QStringLiteral("Composite firmware version = 3.1\vBootloader 0.9"), QStringLiteral("3.1")},
+        {"TabsSeparateWords", QStringLiteral("composite version =\t2.0.1\tOK\n"), QStringLiteral("2.0.1")},
+        // Only a Unicode-aware \s takes the no-break spaces; otherwise the build
+        // number at the end would be picked.
+        {"NoBreakSpacesInUsualLine", QStringLiteral("Composite\u00A0dock image version:\u00A01.5.0 (build 77)\n"),
+         QStringLiteral("1.5.0")},
+        {"NoBreakSpacesSeparateWords", QStringLiteral("composite version =\u00A04.2\u00A0(rc)\n"), QStringLiteral("4.2")},
+        {"LargeOutputPhraseAtEnd",
+         QStringLiteral("[debug] usb: bulk IN ep 0x81 len 512\n").repeated(90000)
+             + QStringLiteral("Composite dock image version: 9.8.7\n"),
+         QStringLiteral("9.8.7")},
+        {"NoCandidateLine", QStringLiteral("error: no device 21C4:B070 found on the USB bus\n"), std::nullopt},
+        {"KeywordsOnDifferentLines", QStringLiteral("composite image\nversion 3.0\n"), std::nullopt},
+        {"Empty", QString(), std::nullopt},
+    };
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(extractFirmwareVersion(c.output), c.expected);
     }

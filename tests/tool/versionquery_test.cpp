@@ -1,7 +1,7 @@
 #include "tool/versionquery.h"
 
 #include "../common/logcapture.h"
-#include "qtprint.h"
+#include "tooltest.h"
 #include "tool/firmwaretool.h"
 
 #include <QCoreApplication>
@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -24,17 +23,9 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString SimulatedVersion = QStringLiteral("2.7.14");
-const QString ToolName = QStringLiteral("Talvex_Firmware_Update");
+const QString ToolName = QLatin1String(FirmwareToolName);
 const QString Launching = QStringLiteral("[Sync] Launching firmware tool at: ");
-const QString FailedToLaunch = QStringLiteral("[Sync] Failed to launch: ");
-const QString NotFound = QStringLiteral("[Sync] Version not found. Output:");
 const QString LimitLine = QStringLiteral("[Sync] Firmware tool did not finish within %1; stopped it");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArrayLiteral("<unreadable>");
-}
 
 QStringList syncLogFiles()
 {
@@ -51,13 +42,13 @@ struct Query {
     std::string dump() const { return texts.join(QLatin1Char('\n')).toStdString(); }
 };
 
-Query query(const QString &tool, const QueryBounds &bounds = {})
+Query query(const QString &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
 {
     Query q;
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    q.version = queryFirmwareVersionSync(tool, bounds);
+    q.version = queryFirmwareVersionSync(tool, bounds, logDirectory);
     q.elapsedMs = clock.elapsed();
     q.texts = log.texts();
     q.lines = q.texts.filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
@@ -68,12 +59,10 @@ class VersionQuery : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_logsBefore = syncLogFiles();
         ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(QFile::link(QStringLiteral(TALVEX_SIMULATOR_PATH), toolPath()));
         // Every test starts from the simulator's plain behaviour.
-        for (const char *name : {"TALVEX_SIM_MISBEHAVE", "TALVEX_SIM_ARGS_LOG", "TALVEX_SIM_FLOOD_MB",
-                                 "TALVEX_SIM_ORPHAN_SECONDS", "TALVEX_SIM_PACE_MS"})
+        for (const char *name : {"TALVEX_SIM_MISBEHAVE", "TALVEX_SIM_ARGS_LOG", "TALVEX_SIM_PACE_MS"})
             qunsetenv(name);
         qputenv("TALVEX_SIM_STATE", m_dir.filePath(QStringLiteral("dock-state")).toLocal8Bit());
         qputenv("TALVEX_SIM_VERSION", SimulatedVersion.toLatin1());
@@ -91,43 +80,25 @@ protected:
 
     QString toolPath() const { return m_dir.filePath(ToolName); }
 
-    // The tool's output when run by hand, to compare the saved log with.
-    QByteArray runDirectly() const
+    // A script by the tool's name, in a directory of its own.
+    QString script(const QString &dir, const QByteArray &body)
     {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(toolPath(), versionQueryArguments());
-        process.waitForFinished(30000);
-        return process.readAll();
+        EXPECT_TRUE(QDir(m_dir.path()).mkpath(dir));
+        return writeScript(m_dir.filePath(dir + QLatin1Char('/') + ToolName), body);
     }
 
-    // A shell script standing in for the tool, in a directory of its own.
-    QString writeScript(const QString &dir, const QByteArray &body)
-    {
-        QFile file(m_dir.filePath(dir + QLatin1Char('/') + ToolName));
-        EXPECT_TRUE(QDir(m_dir.path()).mkpath(dir) && file.open(QIODevice::WriteOnly)
-                    && file.write("#!/bin/sh\n" + body) > 0
-                    && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        return file.fileName();
-    }
-
-    QStringList m_logsBefore;
+    const QStringList m_logsBefore = syncLogFiles();
     QTemporaryDir m_dir;
     const QByteArray m_path = qgetenv("PATH");
 };
 
 TEST_F(VersionQuery, SavesOutputAndReadsVersion)
 {
-    struct Case {
-        const char *misbehave;
-        bool found;
-        int status;
-        bool latin1; // not UTF-8: saved as its Latin-1 reading
-        bool leftOut = false; // too large to search whole
-    };
-    const Case cases[] = {
-        {"", true, 0, false},       {"silent", false, 0, false},  {"exit1", true, 1, false}, {"sigkill", false, 9, false},
-        {"sigsegv", false, 11, false}, {"garbage", true, 0, true}, {"flood", true, 0, false, true},
+    // latin1: not UTF-8, so saved as its Latin-1 reading; leftOut: too large to search whole.
+    const struct { const char *misbehave; bool found; int status; bool latin1, leftOut; } cases[] = {
+        {"", true, 0, false, false},           {"silent", false, 0, false, false}, {"exit1", true, 1, false, false},
+        {"sigkill", false, 9, false, false},   {"sigsegv", false, 11, false, false},
+        {"garbage", true, 0, true, false},     {"flood", true, 0, false, true},
     };
     const QString argsLog = m_dir.filePath(QStringLiteral("args.log"));
     qputenv("TALVEX_SIM_ARGS_LOG", argsLog.toLocal8Bit());
@@ -137,10 +108,13 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
     const QRegularExpression leftOutLine(QStringLiteral(
         "^\\[Sync\\] Output too large to keep whole in memory: [0-9]+ bytes from its middle were left out of the "
         "version search; the saved log file has them$"));
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(*c.misbehave ? c.misbehave : "well behaved");
-        *c.misbehave ? qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave) : qunsetenv("TALVEX_SIM_MISBEHAVE");
-        const QByteArray direct = runDirectly();
+        qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave);
+        QProcess direct; // the tool run by hand, to compare the saved output with
+        direct.setProcessChannelMode(QProcess::MergedChannels);
+        direct.start(toolPath(), versionQueryArguments());
+        direct.waitForFinished();
         QFile::remove(argsLog);
         Query q = query(toolPath());
 
@@ -152,16 +126,16 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
             EXPECT_TRUE(leftOutLine.match(q.lines.takeAt(2)).hasMatch()) << q.dump();
         }
         EXPECT_EQ(q.lines[2], QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status));
-        EXPECT_EQ(q.lines[3], c.found ? QStringLiteral("[Sync] Found firmware version: ") + SimulatedVersion : NotFound);
+        EXPECT_EQ(q.lines[3], c.found ? QStringLiteral("[Sync] Found firmware version: ") + SimulatedVersion
+                                      : QStringLiteral("[Sync] Version not found. Output:"));
         EXPECT_EQ(readFile(argsLog), QByteArrayLiteral("-vid\n21C4\n-pid\nB070\n-v\n-l\ndebug\n\n"));
 
         // The saved file is the whole output as UTF-8 text, byte for byte.
         const QByteArray saved = readFile(q.lines[1].section(QStringLiteral("Output saved to: "), 1));
+        const QByteArray output = direct.readAll();
         EXPECT_EQ(saved.isEmpty(), QByteArray(c.misbehave) == "silent");
-        EXPECT_TRUE(saved == (c.latin1 ? QString::fromLatin1(direct).toUtf8() : direct));
-        QStringDecoder strict(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = strict.decode(saved);
-        EXPECT_FALSE(strict.hasError());
+        EXPECT_TRUE(saved == (c.latin1 ? QString::fromLatin1(output).toUtf8() : output));
+        const QString text = QString::fromUtf8(saved);
         EXPECT_EQ(text.contains(QStringLiteral("Versi\u00f3n del firmware le\u00edda")), c.latin1);
         // Without a version the whole output follows in the log, line by line.
         EXPECT_EQ(q.texts.mid(q.texts.indexOf(q.lines[3]) + 1),
@@ -174,21 +148,21 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
 TEST_F(VersionQuery, MissingToolFailsToLaunch)
 {
     const QString marker = m_dir.filePath(QStringLiteral("ran"));
-    const QString decoy = writeScript(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
+    const QString decoy = script(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
                                                                   + "'\necho 'Composite dock image version: 6.6.6'\n");
     qputenv("PATH", QFileInfo(decoy).path().toLocal8Bit() + ':' + qgetenv("PATH"));
     QTemporaryDir workDir;
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(workDir.isValid() && QDir::setCurrent(workDir.path()));
+    const QStringList before = syncLogFiles();
     for (const QString &tool : {m_dir.filePath(QStringLiteral("nowhere/") + ToolName), ToolName}) {
         SCOPED_TRACE(tool.toStdString());
-        const QStringList before = syncLogFiles();
         const Query q = query(tool);
         EXPECT_EQ(q.version, std::nullopt);
+        const QString failed = QStringLiteral("[Sync] Failed to launch: ");
         EXPECT_EQ(q.lines.size(), 2) << q.dump();
         EXPECT_EQ(q.lines.value(0), Launching + tool);
-        EXPECT_TRUE(q.lines.value(1).startsWith(FailedToLaunch) && q.lines.value(1).size() > FailedToLaunch.size())
-            << q.dump();
+        EXPECT_TRUE(q.lines.value(1).startsWith(failed) && q.lines.value(1).size() > failed.size()) << q.dump();
         EXPECT_EQ(syncLogFiles(), before);
     }
     const bool linked = QFile::link(QStringLiteral(TALVEX_SIMULATOR_PATH), workDir.filePath(ToolName));
@@ -201,70 +175,51 @@ TEST_F(VersionQuery, MissingToolFailsToLaunch)
 
 // A tool that does not finish is asked to stop at the bound and killed if it will
 // not, and a child it leaves holding the pipe is not waited for. The app's timers
-// keep running meanwhile.
+// keep running meanwhile, and quitting the app during the wait neither cuts the
+// query short nor leaves it spinning without serving events.
 TEST_F(VersionQuery, OverrunningToolIsStopped)
 {
-    const QString stubborn = writeScript(QStringLiteral("stubborn"),
-                                         "trap '' TERM\necho 'Composite dock image version: 4.4.4'\n"
-                                         // Gives up by itself, so a query that fails to kill it leaves nothing for long.
-                                         "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
-    struct Case {
-        const char *misbehave;
-        QString tool;
-        QueryBounds bounds;
-        const char *limitLine; // nullptr: must not be stopped
-        std::optional<QString> version;
-        int status;
-        qint64 minMs, maxMs;
-    };
-    const Case cases[] = {
+    const QString stubborn = script(QStringLiteral("stubborn"),
+                                    "trap '' TERM\necho 'Composite dock image version: 4.4.4'\n"
+                                    // Gives up by itself, so a query that fails to kill it leaves nothing for long.
+                                    "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
+    const QString slow = script(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
+    // limitLine: nullptr when the tool must not be stopped.
+    const struct { const char *misbehave; QString tool; QueryBounds bounds; const char *limitLine;
+                   std::optional<QString> version; int status; qint64 minMs, maxMs; } cases[] = {
         {"hang", toolPath(), {500ms, 500ms, 1000ms}, "0.5 seconds", std::nullopt, 15, 450, 2500},
         {"hang", stubborn, {400ms, 400ms, 1000ms}, "0.4 seconds", QStringLiteral("4.4.4"), 9, 750, 2500},
         {"orphan", toolPath(), {}, nullptr, SimulatedVersion, 0, 0, 1500},
+        {"", slow, {3000ms, 500ms, 1000ms}, nullptr, QStringLiteral("5.0"), 0, 250, 2500},
     };
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
     EXPECT_EQ(runLimitLogLine(QueryBounds{}.runLimit), LimitLine.arg(QStringLiteral("20 seconds")));
     EXPECT_EQ(runLimitLogLine(1000ms), LimitLine.arg(QStringLiteral("1 second")));
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.tool == stubborn ? "ignores SIGTERM" : c.misbehave);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tool == stubborn ? "ignores SIGTERM" : c.tool == slow ? "slow" : c.misbehave);
         qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave);
         int ticks = 0;
-        QTimer monitor;
+        QTimer monitor, watchdog;
         QObject::connect(&monitor, &QTimer::timeout, [&] { ++ticks; });
         monitor.start(10);
-        const Query q = query(c.tool, c.bounds);
+        QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        watchdog.start(10000);
+        std::optional<Query> q;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(50, qApp, &QCoreApplication::quit);
+            q = query(c.tool, c.bounds);
+        });
+        QCoreApplication::exec();
 
-        EXPECT_EQ(q.version, c.version);
-        EXPECT_GE(q.elapsedMs, c.minMs);
-        EXPECT_LT(q.elapsedMs, c.maxMs);
-        EXPECT_GE(ticks, q.elapsedMs / 50); // the 10 ms timer kept firing while the query waited
-        EXPECT_EQ(q.lines.contains(LimitLine.arg(QLatin1String(c.limitLine))), c.limitLine != nullptr) << q.dump();
-        EXPECT_TRUE(q.lines.contains(QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status))) << q.dump();
+        ASSERT_TRUE(q.has_value());
+        EXPECT_EQ(q->version, c.version);
+        EXPECT_GE(q->elapsedMs, c.minMs);
+        EXPECT_LT(q->elapsedMs, c.maxMs);
+        EXPECT_GE(ticks, q->elapsedMs / 50); // the 10 ms timer kept firing while the query waited
+        EXPECT_EQ(q->lines.contains(LimitLine.arg(QLatin1String(c.limitLine))), c.limitLine != nullptr) << q->dump();
+        EXPECT_TRUE(q->lines.contains(QStringLiteral("[Sync] Tool exited with status: %1").arg(c.status))) << q->dump();
     }
 }
-
-// Quitting the app while the query waits must neither cut the query short
-// nor leave it spinning without serving events.
-TEST_F(VersionQuery, SurvivesApplicationQuitDuringWait)
-{
-    const QString slow = writeScript(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
-    std::optional<Query> q;
-    QTimer::singleShot(0, [&] {
-        QTimer::singleShot(50, qApp, &QCoreApplication::quit);
-        q = query(slow, {3000ms, 500ms, 1000ms});
-    });
-    QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    watchdog.start(10000);
-    QCoreApplication::exec();
-
-    ASSERT_TRUE(q.has_value());
-    EXPECT_EQ(q->version, QStringLiteral("5.0"));
-    EXPECT_GE(q->elapsedMs, 250);
-    EXPECT_LT(q->elapsedMs, 2500);
-}
-
-} // namespace
 
 // A full disk must show as a failed save, never as a saved empty file, and
 // the version is still read. Runs where QUORVALE_FULL_DIR is a tiny file
@@ -283,10 +238,11 @@ TEST(VersionQueryFullDisk, ReportsTheFailedSave)
 
     qunsetenv("TALVEX_SIM_MISBEHAVE");
     qputenv("TALVEX_SIM_VERSION", "3.1.4");
-    LogCapture log;
-    EXPECT_EQ(queryFirmwareVersionSync(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full), QStringLiteral("3.1.4"));
-    const QStringList lines = log.texts().filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
-    ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
+    const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full);
+    EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
+    ASSERT_EQ(q.lines.size(), 4) << q.dump();
+    EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
     EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("filler")});
 }
+
+} // namespace
