@@ -5,19 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace {
-
 // Types a path into the dialog's file name field and accepts it, as a person would.
 void choose(FirmwareFileDialog *dialog, const QString &path)
 {
@@ -36,44 +32,6 @@ FirmwareFileDialog *openDialog()
     return nullptr;
 }
 
-// Answers the next alert with the button at `index` as soon as it shows,
-// keeping what it said.
-class AlertAnswer {
-public:
-    explicit AlertAnswer(int index)
-    {
-        QObject::connect(&m_poll, &QTimer::timeout, [this, index] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            m_poll.stop();
-            headline = box->text();
-            text = box->informativeText();
-            for (QAbstractButton *button : box->buttons())
-                buttons << button->text();
-            box->buttons().value(index)->click();
-        });
-        m_poll.start(10);
-    }
-    bool seen() const { return !m_poll.isActive(); }
-
-    QString headline, text;
-    QStringList buttons;
-
-private:
-    QTimer m_poll;
-};
-
-// Serves events until the condition holds, for at most `ms` milliseconds.
-template<typename Condition>
-bool serveUntil(Condition done, int ms = 10000)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
-
 // A controller whose tool is the simulator, a dock listed, and a valid image
 // and a corrupt one at fw/dock.bin and fw/bad.bin.
 struct Fixture : ::testing::Test {
@@ -83,22 +41,13 @@ struct Fixture : ::testing::Test {
         qputenv("TALVEX_SIM_PACE_MS", "1");
         qputenv("TALVEX_SIM_STATE", dir.filePath(QStringLiteral("state")).toLocal8Bit());
         qunsetenv("TALVEX_SIM_MISBEHAVE");
-        for (const char *name : {"dock.bin", "bad.bin"}) {
-            QStringList args{QStringLiteral("--version"), QStringLiteral("2.1.0"), QStringLiteral("--out"), image(name)};
-            if (qstrcmp(name, "bad.bin") == 0)
-                args << QStringLiteral("--corrupt");
-            ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), args), 0);
-        }
+        for (const QStringList &extra : {QStringList{image("dock.bin")}, QStringList{image("bad.bin"), "--corrupt"}})
+            ASSERT_EQ(QProcess::execute(MAKE_FIRMWARE_IMAGE_PATH, QStringList{"--version", "2.1.0", "--out"} + extra), 0);
         app = std::make_unique<LaunchedApp>(2, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
         d = app->delegate.get();
         d->selectedRow = 1;
     }
     QString image(const char *name) const { return dir.filePath(QStringLiteral("fw/") + QLatin1String(name)); }
-    // Lets the running upgrade end, answering its result alert.
-    void finishUpgrade(AlertAnswer &result)
-    {
-        EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
-    }
     bool upgradeEnabledInMenu()
     {
         const std::unique_ptr<QMenu> menu(
@@ -141,11 +90,10 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     AlertAnswer cancel(1);
     choose(dialog, image("dock.bin"));
     ASSERT_TRUE(serveUntil([&] { return cancel.seen(); }));
-    const AlertAnswer *seen = &cancel;
-    EXPECT_EQ(seen->headline, expectedText("Confirm Firmware Upgrade", "确认升级固件"));
-    EXPECT_EQ(seen->buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
+    EXPECT_EQ(cancel.headline, expectedText("Confirm Firmware Upgrade", "确认升级固件"));
+    EXPECT_EQ(cancel.buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
     // The record shown is the one at the selected row; the file by its name only.
-    EXPECT_EQ(seen->text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
+    EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
                                        "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
     EXPECT_FALSE(d->upgradeInProgress());
 
@@ -186,7 +134,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_FALSE(d->fwQueried);
 
     AlertAnswer result(0);
-    finishUpgrade(result);
+    EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
     EXPECT_EQ(result.headline, expectedText("Upgrade Success", "升级成功"));
     EXPECT_EQ(result.text, expectedText("Firmware upgrade successful!", "固件升级成功！"));
     EXPECT_FALSE(d->progressWindow->isVisible());
@@ -218,7 +166,7 @@ TEST_F(Fixture, FailedRunsReportFailure)
         d->fwQueried = true;
         AlertAnswer result(0);
         d->performFirmwareUpgradeWithFilePath(image("bad.bin"));
-        finishUpgrade(result);
+        EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
         EXPECT_EQ(result.headline, expectedText("Upgrade Failed", "升级失败"));
         EXPECT_TRUE(result.text.startsWith(c.text)) << result.text.toStdString();
         EXPECT_FALSE(d->fwQueried);
@@ -230,15 +178,7 @@ TEST_F(Fixture, QuitWaitsForTheRun)
 {
     qputenv("TALVEX_SIM_PACE_MS", "50");
     LogCapture log;
-    bool alerted = false;
-    QTimer alertWatch;
-    QObject::connect(&alertWatch, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            alerted = true;
-            box->buttons().value(0)->click();
-        }
-    });
-    alertWatch.start(10);
+    const AlertAnswer alert(0);
     QTimer::singleShot(0, [&] {
         d->performFirmwareUpgradeWithFilePath(image("dock.bin"));
         QCoreApplication::quit();
@@ -246,7 +186,7 @@ TEST_F(Fixture, QuitWaitsForTheRun)
     QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(d->upgradeInProgress());
-    EXPECT_FALSE(alerted);
+    EXPECT_FALSE(alert.seen());
     const QStringList lines = log.texts();
     const qsizetype quit = lines.indexOf(QStringLiteral("[Upgrade] Quit requested during a firmware upgrade; quitting when it ends"));
     const qsizetype saved = lines.indexOf(QRegularExpression(QStringLiteral("\\[Upgrade\\] Output saved to: .*")));
