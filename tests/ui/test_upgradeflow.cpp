@@ -23,8 +23,10 @@ void choose(FirmwareFileDialog *dialog, const QString &path)
     dialog->accept();
 }
 
-FirmwareFileDialog *openDialog()
+// Asks for an upgrade of the selected row; returns the file dialog it opened.
+FirmwareFileDialog *openDialog(AppDelegate *d)
 {
+    d->upgradeFirmware();
     QCoreApplication::processEvents();
     for (QWidget *widget : QApplication::topLevelWidgets())
         if (auto *dialog = qobject_cast<FirmwareFileDialog *>(widget); dialog && dialog->isVisible())
@@ -64,16 +66,14 @@ TEST_F(Fixture, NoDialogWithoutAValidRow)
 {
     for (const qint64 row : {qint64(-1), qint64(2)}) {
         d->selectedRow = row;
-        d->upgradeFirmware();
-        EXPECT_EQ(openDialog(), nullptr) << row;
+        EXPECT_EQ(openDialog(d), nullptr) << row;
     }
 }
 
 TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
 {
     LogCapture log;
-    d->upgradeFirmware();
-    FirmwareFileDialog *dialog = openDialog();
+    FirmwareFileDialog *dialog = openDialog(d);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), expectedText("Select Firmware File", "选择固件文件"));
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
@@ -84,9 +84,7 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     EXPECT_TRUE(message->isVisible());
     dialog->reject();
 
-    d->upgradeFirmware();
-    dialog = openDialog();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog = openDialog(d), nullptr);
     AlertAnswer cancel(1);
     choose(dialog, image("dock.bin"));
     ASSERT_TRUE(serveUntil([&] { return cancel.seen(); }));
@@ -94,13 +92,11 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     EXPECT_EQ(cancel.buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
     // The record shown is the one at the selected row; the file by its name only.
     EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
-                                       "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
+                                        "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
     EXPECT_FALSE(d->upgradeInProgress());
 
     // The list shrank while the dialog was open: the selected row names no record.
-    d->upgradeFirmware();
-    dialog = openDialog();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog = openDialog(d), nullptr);
     app->rescan(1);
     AlertAnswer none(1);
     choose(dialog, image("dock.bin"));
@@ -114,8 +110,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
 {
     LogCapture log;
     const int queries = app->versionQueries;
-    d->upgradeFirmware();
-    FirmwareFileDialog *dialog = openDialog();
+    FirmwareFileDialog *dialog = openDialog(d);
     ASSERT_NE(dialog, nullptr);
     AlertAnswer confirm(0);
     choose(dialog, image("dock.bin"));
@@ -126,8 +121,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
 
     // While it runs: no second upgrade, and no version query to share the dock.
     EXPECT_FALSE(upgradeEnabledInMenu());
-    d->upgradeFirmware();
-    EXPECT_EQ(openDialog(), nullptr);
+    EXPECT_EQ(openDialog(d), nullptr);
     app->rescan(0);
     app->rescan(2);
     EXPECT_EQ(app->versionQueries, queries);
