@@ -47,13 +47,6 @@ TEST(MainWindow, IsBuiltAsDescribed)
     const QString process = QFileInfo(QCoreApplication::arguments().first()).fileName();
     EXPECT_EQ(items[2]->text(), expectedText("Quit ", "退出 ") + process);
     EXPECT_EQ(items[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-
-    app.rescan(2);
-    ASSERT_EQ(d.tableView->model()->rowCount(), 2);
-    EXPECT_EQ(cell(d, 0, 0), QStringLiteral("Talvex"));
-    EXPECT_EQ(cell(d, 1, 1), QStringLiteral("Dock 1"));
-    EXPECT_EQ(cell(d, 1, 2), QStringLiteral("N/A"));
-    EXPECT_FALSE(d.tableView->model()->flags(d.tableView->model()->index(0, 0)) & Qt::ItemIsEditable);
 }
 
 // A rescan redraws nothing unless a row came, went or changed.
@@ -80,6 +73,8 @@ TEST(MainWindow, TableFollowsScansAndKeepsTheSelection)
     };
 
     ASSERT_EQ(model->rowCount(), 2); // scanned while launching
+    EXPECT_EQ(QStringList({cell(d, 1, 0), cell(d, 1, 1), cell(d, 1, 2)}), (QStringList{"Talvex", "Dock 1", "N/A"}));
+    EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsEditable);
     d.tableView->selectRow(1);
     d.scanUSBDevices();
     EXPECT_EQ(changes(), QStringList());

@@ -127,24 +127,20 @@ private:
     QTimer m_poll;
 };
 
-struct MenuSeen {
-    bool shown = false;
-    QStringList items; // "-" for a separator
-};
-
-// Right-clicks a widget of the table at a point and reports the menu that
-// opened, activating the item with the given title, if any.
-inline MenuSeen rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+// Right-clicks a widget of the table at a point and returns the items of the
+// menu that opened ("-" for a separator), activating the one with the given
+// title, if any; nothing if no menu opened.
+inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const QString &activate = {})
 {
-    MenuSeen seen;
+    std::optional<QStringList> seen;
     QTimer::singleShot(0, [&] {
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         if (!menu)
             return;
-        seen.shown = true;
+        seen.emplace();
         QAction *chosen = nullptr;
         for (QAction *action : menu->actions()) {
-            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            *seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
             if (!activate.isEmpty() && action->text() == activate)
                 chosen = action;
         }

@@ -24,11 +24,6 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     }
     QString settingsFile() const { return home.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
-    QByteArray fileText() const
-    {
-        QFile file(settingsFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
     void writeFile(const QByteArray &text)
     {
         QDir(home.path()).mkpath(QStringLiteral("Quorvale"));
@@ -123,7 +118,9 @@ TEST_F(Preferences, SaveStoresTheParsedDouble)
         EXPECT_EQ(stored.typeId(), QMetaType::Double);
         EXPECT_EQ(stored.toDouble(), c.stored);
         // On disk, for the next run.
-        EXPECT_TRUE(fileText().contains("UpgradeTimeoutSeconds=" + QByteArray::number(c.stored) + "\n"));
+        QFile file(settingsFile());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().contains("UpgradeTimeoutSeconds=" + QByteArray::number(c.stored) + "\n"));
         EXPECT_EQ(openAndRead(), QString::fromLatin1(c.shownNext));
         d.preferencesWindow.reset();
     }
