@@ -1,83 +1,146 @@
 #pragma once
 
 #include "app/appdelegate.h"
-#include "fakeusbsource.h"
+#include "devices/usbdevicesource.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDeadlineTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTableView>
 #include <QTimer>
 
 #include <functional>
 
-inline bool expectChinese()
-{
-    return qgetenv("QUORVALE_EXPECT_CHINESE") == "1";
-}
-
 // The language a catalogue text must show in under this test run.
 inline QString expectedText(const char *english, const char *chinese)
 {
-    return QString::fromUtf8(expectChinese() ? chinese : english);
+    return QString::fromUtf8(qgetenv("QUORVALE_EXPECT_CHINESE") == "1" ? chinese : english);
 }
 
-// A launched controller with a fake USB registry and no firmware tool.
-struct LaunchedApp {
-    // The version query is counted and finds nothing; an upgrade runs
-    // whatever tool the directories hold.
-    explicit LaunchedApp(int docks, ToolDirectories tools = {})
+// A USB registry whose answer the test sets; counts the enumerations.
+class FakeUsbSource : public UsbDeviceSource {
+public:
+    UsbEnumeration enumerate() override
+    {
+        ++calls;
+        return next;
+    }
+    void setDocks(int count)
+    {
+        next = {};
+        for (int i = 0; i < count; ++i)
+            next.devices.push_back({0x21C4, 0xB070, QStringLiteral("Talvex"), QStringLiteral("Dock %1").arg(i)});
+    }
+
+    UsbEnumeration next;
+    int calls = 0;
+};
+
+// A controller, not launched, on a fake USB registry. Its version query is
+// counted, runs `duringQuery` and returns `answer`; an upgrade runs whatever
+// tool the directories hold.
+struct Controller {
+    explicit Controller(ToolDirectories tools = {})
     {
         auto source = std::make_unique<FakeUsbSource>();
         usb = source.get();
-        usb->setDocks(docks);
         delegate = std::make_unique<AppDelegate>(std::move(source), std::move(tools), [this](const QString &) {
             ++versionQueries;
-            return std::optional<QString>();
+            if (duringQuery)
+                duringQuery();
+            return answer;
         });
-        delegate->applicationDidFinishLaunching();
     }
     void rescan(int docks)
     {
         usb->setDocks(docks);
         delegate->scanUSBDevices();
     }
+    QStringList versions() const
+    {
+        QStringList result;
+        for (const DeviceRecord &record : delegate->data)
+            result << record.fwversion;
+        return result;
+    }
 
     FakeUsbSource *usb;
+    std::optional<QString> answer;
+    std::function<void()> duringQuery;
     int versionQueries = 0;
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Runs `inspect` on whatever popup or modal window the next step opens, as
-// soon as the event loop that shows it starts; `inspect` must close it.
-inline void whenShown(std::function<void(QWidget *)> inspect)
-{
-    QTimer::singleShot(0, [inspect] {
-        QWidget *shown = QApplication::activePopupWidget();
-        if (!shown)
-            shown = QApplication::activeModalWidget();
-        inspect(shown);
-    });
-}
-
-struct MenuSeen {
-    bool shown = false;
-    QStringList items; // "-" for a separator
+// The same, launched with its window and `docks` docks listed.
+struct LaunchedApp : Controller {
+    explicit LaunchedApp(int docks, ToolDirectories tools = {})
+        : Controller(std::move(tools))
+    {
+        usb->setDocks(docks);
+        delegate->applicationDidFinishLaunching();
+    }
 };
 
-// Right-clicks a widget of the table at a point and reports the menu that
-// opened, activating the item with the given title, if any.
-inline MenuSeen rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+// Serves events until the condition holds, for at most `ms` milliseconds.
+template<typename Condition>
+bool serveUntil(Condition done, int ms = 10000)
 {
-    MenuSeen seen;
-    whenShown([&](QWidget *shown) {
-        auto *menu = qobject_cast<QMenu *>(shown);
+    const QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
+
+// Answers the next alert with the button at `index` as soon as it shows,
+// keeping what it said; `onShow` runs first, to look at the rest of the
+// screen while the alert is up.
+class AlertAnswer {
+public:
+    explicit AlertAnswer(int index, std::function<void()> onShow = {})
+    {
+        QObject::connect(&m_poll, &QTimer::timeout, [this, index, onShow] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            m_poll.stop();
+            if (onShow)
+                onShow();
+            applicationModal = box->windowModality() == Qt::ApplicationModal;
+            headline = box->text();
+            text = box->informativeText();
+            for (QAbstractButton *button : box->buttons())
+                buttons << button->text();
+            box->buttons().value(index)->click();
+        });
+        m_poll.start(10);
+    }
+    bool seen() const { return !m_poll.isActive(); }
+
+    bool applicationModal = false;
+    QString headline, text;
+    QStringList buttons;
+
+private:
+    QTimer m_poll;
+};
+
+// Right-clicks a widget of the table at a point and returns the items of the
+// menu that opened ("-" for a separator), activating the one with the given
+// title, if any; nothing if no menu opened.
+inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+{
+    std::optional<QStringList> seen;
+    QTimer::singleShot(0, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         if (!menu)
             return;
-        seen.shown = true;
+        seen.emplace();
         QAction *chosen = nullptr;
         for (QAction *action : menu->actions()) {
-            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            *seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
             if (!activate.isEmpty() && action->text() == activate)
                 chosen = action;
         }

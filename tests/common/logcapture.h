@@ -21,7 +21,9 @@ public:
     }
     ~LogCapture()
     {
-        restore();
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
         std::fclose(m_file);
     }
     LogCapture(const LogCapture &) = delete;
@@ -61,16 +63,6 @@ public:
     bool contains(const QString &text) const { return texts().contains(text); }
 
 private:
-    void restore()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stderr);
-            ::dup2(m_saved, STDERR_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-    }
-
-    std::FILE *m_file = nullptr;
-    int m_saved = -1;
+    std::FILE *m_file;
+    int m_saved;
 };

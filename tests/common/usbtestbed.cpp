@@ -43,16 +43,6 @@ QString UsbTestbed::add(const Device &device)
     return result;
 }
 
-QString UsbTestbed::addDock(const QByteArray &manufacturer, const QByteArray &product)
-{
-    return add({"21c4", "b070", manufacturer, product});
-}
-
-QString UsbTestbed::addOther(const QByteArray &idVendor, const QByteArray &idProduct, const QByteArray &name)
-{
-    return add({idVendor, idProduct, name, name});
-}
-
 void UsbTestbed::remove(const QString &sysPath)
 {
     umockdev_testbed_remove_device(m_testbed, sysPath.toUtf8().constData());

@@ -28,8 +28,11 @@ public:
 
     // Adds a usb_device; returns its sysfs path.
     QString add(const Device &device);
-    QString addDock(const QByteArray &manufacturer = "Talvex", const QByteArray &product = "TD-70 USB-C Dock");
-    QString addOther(const QByteArray &idVendor, const QByteArray &idProduct, const QByteArray &name);
+    QString addDock() { return add({"21c4", "b070", "Talvex", "TD-70 USB-C Dock"}); }
+    QString addOther(const QByteArray &idVendor, const QByteArray &idProduct, const QByteArray &name)
+    {
+        return add({idVendor, idProduct, name, name});
+    }
     void remove(const QString &sysPath);
 
 private:

@@ -54,39 +54,32 @@ UsbDeviceFacts dock(std::optional<QString> vendor, std::optional<QString> produc
 {
     return {DockVendorId, DockProductId, std::move(vendor), std::move(product)};
 }
-const QString talvex = QStringLiteral("Talvex");
-const QString td70 = QStringLiteral("TD-70");
 } // namespace
 
-TEST(DeviceList, KeepsDocksOnlyInOrderWithHexFallbacks)
-{
-    const std::vector<UsbDeviceFacts> devices = {
-        {0x046D, 0xC31C, QStringLiteral("Logitech"), QStringLiteral("Keyboard")},
-        dock(std::nullopt, td70),
-        {DockVendorId, 0xB071, talvex, td70}, // same maker, other product
-        {0x21C5, DockProductId, talvex, td70},
-        dock(talvex, std::nullopt),
-        {0, 0, std::nullopt, std::nullopt}, // unreadable IDs
-    };
-    const DeviceList list = buildDeviceList(devices, {});
-    const DeviceList expected = {
-        {QStringLiteral("0x21C4"), td70, QStringLiteral("N/A")},
-        {talvex, QStringLiteral("0xB070"), QStringLiteral("N/A")},
-    };
-    EXPECT_EQ(list, expected);
-}
-
-TEST(DeviceList, CarriesOverTheFirstMatchingVersion)
+// Docks only, in bus order, a missing name shown as its ID in hex, and the
+// version of the first row of the last list with the same names.
+TEST(DeviceList, KeepsDocksInOrderWithHexFallbacksAndCarriedVersions)
 {
     const DeviceList previous = {
-        {talvex, QStringLiteral("Other"), QStringLiteral("9.9")},
-        {talvex, td70, QStringLiteral("1.2.3")},
-        {talvex, td70, QStringLiteral("4.5.6")},
-        {QStringLiteral("talvex"), td70, QStringLiteral("7.7")}, // names compare case-sensitively
+        {"Talvex", "Other", "9.9"},
+        {"Talvex", "TD-70", "1.2.3"},
+        {"Talvex", "TD-70", "4.5.6"},
+        {"talvex", "TD-70", "7.7"}, // names compare case-sensitively
     };
-    const DeviceList list = buildDeviceList({dock(talvex, td70), dock(talvex, td70), dock(talvex, QStringLiteral("TD-80"))}, previous);
-    ASSERT_EQ(list.size(), 3);
-    EXPECT_EQ(list[0].fwversion, QStringLiteral("1.2.3"));
-    EXPECT_EQ(list[1].fwversion, QStringLiteral("1.2.3"));
-    EXPECT_EQ(list[2].fwversion, QStringLiteral("N/A"));
+    const std::vector<UsbDeviceFacts> devices = {
+        {0x046D, 0xC31C, "Logitech", "Keyboard"},
+        dock(std::nullopt, "TD-70"),
+        {DockVendorId, 0xB071, "Talvex", "TD-70"}, // same maker, other product
+        {0x21C5, DockProductId, "Talvex", "TD-70"},
+        dock("Talvex", "TD-70"),
+        dock("Talvex", std::nullopt),
+        {0, 0, std::nullopt, std::nullopt}, // unreadable IDs
+        dock("Talvex", "TD-70"),
+        dock("Talvex", "TD-80"),
+    };
+    const DeviceList expected = {
+        {"0x21C4", "TD-70", "N/A"}, {"Talvex", "TD-70", "1.2.3"}, {"Talvex", "0xB070", "N/A"},
+        {"Talvex", "TD-70", "1.2.3"}, {"Talvex", "TD-80", "N/A"},
+    };
+    EXPECT_EQ(buildDeviceList(devices, previous), expected);
 }

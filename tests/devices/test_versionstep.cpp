@@ -1,113 +1,70 @@
-#include "app/appdelegate.h"
-#include "fakeusbsource.h"
-
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
+#include "guitest.h"
+#include "logcapture.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// A controller without a window whose firmware tool is a function of the test.
-struct Harness {
-    Harness()
-    {
-        auto source = std::make_unique<FakeUsbSource>();
-        usb = source.get();
-        delegate = std::make_unique<AppDelegate>(std::move(source), ToolDirectories{},
-                                                 [this](const QString &) { return query(); });
-    }
-    std::optional<QString> query()
-    {
-        ++queries;
-        if (duringQuery)
-            duringQuery();
-        return answer;
-    }
-    void scan(int docks)
-    {
-        usb->setDocks(docks);
-        delegate->scanUSBDevices();
-    }
-    QStringList versions() const
-    {
-        QStringList result;
-        for (const DeviceRecord &record : delegate->data)
-            result << record.fwversion;
-        return result;
-    }
-
-    FakeUsbSource *usb;
-    std::unique_ptr<AppDelegate> delegate;
-    std::optional<QString> answer = QStringLiteral("1.0.3");
-    std::function<void()> duringQuery;
-    int queries = 0;
+// A controller without a window whose firmware tool reports 1.0.3.
+struct Harness : Controller {
+    Harness() { answer = QStringLiteral("1.0.3"); }
 };
 } // namespace
 
-TEST(VersionStep, QueriesOnceEachTimeDocksAppear)
+TEST(VersionStep, OneQueryEachTimeDocksAppearServesEveryDock)
 {
     Harness h;
-    h.scan(0); // NO, empty list: stays NO, no query
+    h.rescan(0); // NO, empty list: stays NO, no query
     EXPECT_FALSE(h.delegate->fwQueried);
-    EXPECT_EQ(h.queries, 0);
+    EXPECT_EQ(h.versionQueries, 0);
 
-    h.scan(1); // NO, docks: query and write
+    h.rescan(2); // NO, docks: query and write to every row
     EXPECT_TRUE(h.delegate->fwQueried);
-    EXPECT_EQ(h.queries, 1);
-    EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
+    EXPECT_EQ(h.versionQueries, 1);
+    EXPECT_EQ(h.versions(), (QStringList{"1.0.3", "1.0.3"}));
 
     h.answer = QStringLiteral("9.9");
-    h.scan(1); // YES, docks: nothing, the version carries over
-    EXPECT_EQ(h.queries, 1);
+    h.rescan(1); // YES, docks (one unplugged): nothing, the version carries over
+    EXPECT_EQ(h.versionQueries, 1);
+    EXPECT_TRUE(h.delegate->fwQueried);
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
 
-    h.scan(0); // YES, empty list: back to NO
+    h.rescan(0); // YES, empty list: back to NO
     EXPECT_FALSE(h.delegate->fwQueried);
-    h.scan(1);
-    EXPECT_EQ(h.queries, 2);
+    h.rescan(1);
+    EXPECT_EQ(h.versionQueries, 2);
     EXPECT_EQ(h.versions(), QStringList{"9.9"});
-}
 
-TEST(VersionStep, NoAnswerKeepsNAAndIsNotRetriedWhileDocked)
-{
-    Harness h;
+    // No answer, or an empty one: N/A, and not asked again while docked.
     for (const std::optional<QString> &answer : {std::optional<QString>(), std::optional<QString>(QString())}) {
-        h.scan(0);
+        h.rescan(0);
         h.answer = answer;
-        h.scan(1);
-        h.scan(1);
+        h.rescan(1);
+        h.rescan(1);
         EXPECT_TRUE(h.delegate->fwQueried);
         EXPECT_EQ(h.versions(), QStringList{"N/A"});
     }
-    EXPECT_EQ(h.queries, 2);
+    EXPECT_EQ(h.versionQueries, 4);
 }
 
-TEST(VersionStep, FailedEnumerationLeavesTheFlag)
+// A registry that cannot be read is logged and changes nothing: not the
+// list, not the flag either way.
+TEST(VersionStep, FailedEnumerationChangesNothing)
 {
     Harness h;
-    h.scan(1);
-    h.usb->next.failure = QStringLiteral("IOServiceMatching failed");
+    h.rescan(1);
+    const QString failure = QStringLiteral("IOServiceGetMatchingServices failed: fffffffe");
+    h.usb->next.failure = failure;
+    LogCapture log;
     h.delegate->scanUSBDevices();
+    EXPECT_EQ(log.texts(), QStringList{failure});
+    EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
     EXPECT_TRUE(h.delegate->fwQueried);
-    h.usb->setDocks(0);
-    h.delegate->scanUSBDevices();
-    h.usb->next.failure = QStringLiteral("IOServiceMatching failed");
+
+    h.rescan(0);
+    h.usb->next.failure = failure;
     h.delegate->scanUSBDevices();
     EXPECT_FALSE(h.delegate->fwQueried);
-    EXPECT_EQ(h.queries, 1);
-}
-
-TEST(VersionStep, OneQueryServesEveryDock)
-{
-    Harness h;
-    h.scan(2);
-    EXPECT_EQ(h.queries, 1);
-    EXPECT_EQ(h.versions(), (QStringList{"1.0.3", "1.0.3"}));
-    h.scan(1); // one unplugged: the other keeps the flag and its version
-    EXPECT_EQ(h.queries, 1);
-    EXPECT_TRUE(h.delegate->fwQueried);
+    EXPECT_EQ(h.versionQueries, 1);
 }
 
 TEST(VersionStep, ScansNestedInTheQueryWait)
@@ -117,25 +74,25 @@ TEST(VersionStep, ScansNestedInTheQueryWait)
     Harness h;
     h.duringQuery = [&] {
         h.duringQuery = nullptr;
-        h.scan(3);
+        h.rescan(3);
     };
-    h.scan(1);
-    EXPECT_EQ(h.queries, 1);
+    h.rescan(1);
+    EXPECT_EQ(h.versionQueries, 1);
     EXPECT_EQ(h.versions(), (QStringList{"1.0.3", "1.0.3", "1.0.3"}));
 
     // A nested scan that lists no dock clears the flag, so the next scan with
     // a dock asks again, even though the outer query wrote nothing to show.
-    Harness g;
-    g.duringQuery = [&] {
-        g.duringQuery = nullptr;
-        g.scan(0);
+    h.rescan(0);
+    h.duringQuery = [&] {
+        h.duringQuery = nullptr;
+        h.rescan(0);
     };
-    g.scan(1);
-    EXPECT_TRUE(g.versions().isEmpty());
-    EXPECT_FALSE(g.delegate->fwQueried);
-    g.scan(1);
-    EXPECT_EQ(g.queries, 2);
-    EXPECT_EQ(g.versions(), QStringList{"1.0.3"});
+    h.rescan(1);
+    EXPECT_TRUE(h.versions().isEmpty());
+    EXPECT_FALSE(h.delegate->fwQueried);
+    h.rescan(1);
+    EXPECT_EQ(h.versionQueries, 3);
+    EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
 }
 
 // The query waits in a nested event loop; monitoring must go on in it, so a
@@ -148,22 +105,10 @@ TEST(VersionStep, TicksKeepScanningDuringTheQuery)
     h.duringQuery = [&] {
         h.duringQuery = nullptr;
         h.usb->setDocks(0);
-        QEventLoop wait;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
-            if (h.delegate->data.isEmpty()) {
-                rowGoneDuringQuery = true;
-                wait.quit();
-            }
-        });
-        poll.start(20);
-        QTimer::singleShot(3000, &wait, &QEventLoop::quit);
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        rowGoneDuringQuery = serveUntil([&] { return h.delegate->data.isEmpty(); }, 3000);
     };
     h.usb->setDocks(1); // the next tick lists the dock and starts the query
-    const QDeadlineTimer deadline(5000);
-    while (h.queries == 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_EQ(h.queries, 1);
+    serveUntil([&] { return h.versionQueries > 0; }, 5000);
+    EXPECT_EQ(h.versionQueries, 1);
     EXPECT_TRUE(rowGoneDuringQuery);
 }

@@ -5,19 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace {
-
 // Types a path into the dialog's file name field and accepts it, as a person would.
 void choose(FirmwareFileDialog *dialog, const QString &path)
 {
@@ -27,51 +23,15 @@ void choose(FirmwareFileDialog *dialog, const QString &path)
     dialog->accept();
 }
 
-FirmwareFileDialog *openDialog()
+// Asks for an upgrade of the selected row; returns the file dialog it opened.
+FirmwareFileDialog *openDialog(AppDelegate *d)
 {
+    d->upgradeFirmware();
     QCoreApplication::processEvents();
     for (QWidget *widget : QApplication::topLevelWidgets())
         if (auto *dialog = qobject_cast<FirmwareFileDialog *>(widget); dialog && dialog->isVisible())
             return dialog;
     return nullptr;
-}
-
-// Answers the next alert with the button at `index` as soon as it shows,
-// keeping what it said.
-class AlertAnswer {
-public:
-    explicit AlertAnswer(int index)
-    {
-        QObject::connect(&m_poll, &QTimer::timeout, [this, index] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            m_poll.stop();
-            headline = box->text();
-            text = box->informativeText();
-            for (QAbstractButton *button : box->buttons())
-                buttons << button->text();
-            box->buttons().value(index)->click();
-        });
-        m_poll.start(10);
-    }
-    bool seen() const { return !m_poll.isActive(); }
-
-    QString headline, text;
-    QStringList buttons;
-
-private:
-    QTimer m_poll;
-};
-
-// Serves events until the condition holds, for at most `ms` milliseconds.
-template<typename Condition>
-bool serveUntil(Condition done, int ms = 10000)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return done();
 }
 
 // A controller whose tool is the simulator, a dock listed, and a valid image
@@ -83,22 +43,13 @@ struct Fixture : ::testing::Test {
         qputenv("TALVEX_SIM_PACE_MS", "1");
         qputenv("TALVEX_SIM_STATE", dir.filePath(QStringLiteral("state")).toLocal8Bit());
         qunsetenv("TALVEX_SIM_MISBEHAVE");
-        for (const char *name : {"dock.bin", "bad.bin"}) {
-            QStringList args{QStringLiteral("--version"), QStringLiteral("2.1.0"), QStringLiteral("--out"), image(name)};
-            if (qstrcmp(name, "bad.bin") == 0)
-                args << QStringLiteral("--corrupt");
-            ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), args), 0);
-        }
+        for (const QStringList &extra : {QStringList{image("dock.bin")}, QStringList{image("bad.bin"), "--corrupt"}})
+            ASSERT_EQ(QProcess::execute(MAKE_FIRMWARE_IMAGE_PATH, QStringList{"--version", "2.1.0", "--out"} + extra), 0);
         app = std::make_unique<LaunchedApp>(2, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
         d = app->delegate.get();
         d->selectedRow = 1;
     }
     QString image(const char *name) const { return dir.filePath(QStringLiteral("fw/") + QLatin1String(name)); }
-    // Lets the running upgrade end, answering its result alert.
-    void finishUpgrade(AlertAnswer &result)
-    {
-        EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
-    }
     bool upgradeEnabledInMenu()
     {
         const std::unique_ptr<QMenu> menu(
@@ -115,16 +66,14 @@ TEST_F(Fixture, NoDialogWithoutAValidRow)
 {
     for (const qint64 row : {qint64(-1), qint64(2)}) {
         d->selectedRow = row;
-        d->upgradeFirmware();
-        EXPECT_EQ(openDialog(), nullptr) << row;
+        EXPECT_EQ(openDialog(d), nullptr) << row;
     }
 }
 
 TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
 {
     LogCapture log;
-    d->upgradeFirmware();
-    FirmwareFileDialog *dialog = openDialog();
+    FirmwareFileDialog *dialog = openDialog(d);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), expectedText("Select Firmware File", "选择固件文件"));
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
@@ -135,24 +84,19 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     EXPECT_TRUE(message->isVisible());
     dialog->reject();
 
-    d->upgradeFirmware();
-    dialog = openDialog();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog = openDialog(d), nullptr);
     AlertAnswer cancel(1);
     choose(dialog, image("dock.bin"));
     ASSERT_TRUE(serveUntil([&] { return cancel.seen(); }));
-    const AlertAnswer *seen = &cancel;
-    EXPECT_EQ(seen->headline, expectedText("Confirm Firmware Upgrade", "确认升级固件"));
-    EXPECT_EQ(seen->buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
+    EXPECT_EQ(cancel.headline, expectedText("Confirm Firmware Upgrade", "确认升级固件"));
+    EXPECT_EQ(cancel.buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
     // The record shown is the one at the selected row; the file by its name only.
-    EXPECT_EQ(seen->text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
-                                       "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
+    EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
+                                        "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
     EXPECT_FALSE(d->upgradeInProgress());
 
     // The list shrank while the dialog was open: the selected row names no record.
-    d->upgradeFirmware();
-    dialog = openDialog();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog = openDialog(d), nullptr);
     app->rescan(1);
     AlertAnswer none(1);
     choose(dialog, image("dock.bin"));
@@ -166,8 +110,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
 {
     LogCapture log;
     const int queries = app->versionQueries;
-    d->upgradeFirmware();
-    FirmwareFileDialog *dialog = openDialog();
+    FirmwareFileDialog *dialog = openDialog(d);
     ASSERT_NE(dialog, nullptr);
     AlertAnswer confirm(0);
     choose(dialog, image("dock.bin"));
@@ -178,15 +121,14 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
 
     // While it runs: no second upgrade, and no version query to share the dock.
     EXPECT_FALSE(upgradeEnabledInMenu());
-    d->upgradeFirmware();
-    EXPECT_EQ(openDialog(), nullptr);
+    EXPECT_EQ(openDialog(d), nullptr);
     app->rescan(0);
     app->rescan(2);
     EXPECT_EQ(app->versionQueries, queries);
     EXPECT_FALSE(d->fwQueried);
 
     AlertAnswer result(0);
-    finishUpgrade(result);
+    EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
     EXPECT_EQ(result.headline, expectedText("Upgrade Success", "升级成功"));
     EXPECT_EQ(result.text, expectedText("Firmware upgrade successful!", "固件升级成功！"));
     EXPECT_FALSE(d->progressWindow->isVisible());
@@ -218,7 +160,7 @@ TEST_F(Fixture, FailedRunsReportFailure)
         d->fwQueried = true;
         AlertAnswer result(0);
         d->performFirmwareUpgradeWithFilePath(image("bad.bin"));
-        finishUpgrade(result);
+        EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
         EXPECT_EQ(result.headline, expectedText("Upgrade Failed", "升级失败"));
         EXPECT_TRUE(result.text.startsWith(c.text)) << result.text.toStdString();
         EXPECT_FALSE(d->fwQueried);
@@ -230,15 +172,7 @@ TEST_F(Fixture, QuitWaitsForTheRun)
 {
     qputenv("TALVEX_SIM_PACE_MS", "50");
     LogCapture log;
-    bool alerted = false;
-    QTimer alertWatch;
-    QObject::connect(&alertWatch, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            alerted = true;
-            box->buttons().value(0)->click();
-        }
-    });
-    alertWatch.start(10);
+    const AlertAnswer alert(0);
     QTimer::singleShot(0, [&] {
         d->performFirmwareUpgradeWithFilePath(image("dock.bin"));
         QCoreApplication::quit();
@@ -246,7 +180,7 @@ TEST_F(Fixture, QuitWaitsForTheRun)
     QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(d->upgradeInProgress());
-    EXPECT_FALSE(alerted);
+    EXPECT_FALSE(alert.seen());
     const QStringList lines = log.texts();
     const qsizetype quit = lines.indexOf(QStringLiteral("[Upgrade] Quit requested during a firmware upgrade; quitting when it ends"));
     const qsizetype saved = lines.indexOf(QRegularExpression(QStringLiteral("\\[Upgrade\\] Output saved to: .*")));
