@@ -5,4 +5,7 @@
 // Writes one line "yyyy-MM-dd hh:mm:ss.zzz <process>[pid:tid] text" to standard
 // error; lines from different threads never interleave.
 // Every log line of the program goes through here.
-void logLine(const QString &text);
+void logLine(QStringView text);
+// The same for a label followed by a long text, such as a tool's whole
+// output, without joining the two in memory first.
+void logLine(QStringView label, QStringView text);

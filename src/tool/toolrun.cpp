@@ -1,5 +1,8 @@
 #include "tool/toolrun.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
                  QString logDirectory, QObject *parent)
     : QObject(parent)
@@ -11,6 +14,9 @@ ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKi
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    // A larger pipe lets a talkative tool write on while this side saves
+    // what it read; F_SETPIPE_SZ is safe to call between fork and exec.
+    m_process.setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); });
     for (QTimer *timer : {&m_runTimer, &m_silenceTimer, &m_killTimer, &m_drainTimer})
         timer->setSingleShot(true);
 

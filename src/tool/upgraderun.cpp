@@ -36,7 +36,7 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
     logLine(tagged(QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes)));
     if (result.bytesLeftOut > 0)
         logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
-    logLine(tagged(QStringLiteral("Output:\n")) + result.text);
+    logLine(u"[Upgrade] Output:\n", result.text);
     report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
     logLine(verdictLogLine(report.outcome));
     return report;

@@ -56,6 +56,6 @@ std::optional<QString> queryFirmwareVersionSync(const QString &toolPath, const Q
     if (version)
         logLine(QStringLiteral("[Sync] Found firmware version: ") + *version);
     else
-        logLine(QStringLiteral("[Sync] Version not found. Output:\n") + result.text);
+        logLine(u"[Sync] Version not found. Output:\n", result.text);
     return version;
 }
