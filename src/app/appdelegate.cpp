@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 
 #include "app/devicetablemodel.h"
+#include "app/sleepinhibitor.h"
 #include "core/geometry.h"
 #include "core/log.h"
 #include "devices/devicelist.h"
@@ -55,6 +56,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, ToolDirecto
     // Every way of quitting (the menu, the last window, the desktop) reaches
     // the application as a quit event; one during an upgrade waits for its end.
     QCoreApplication::instance()->installEventFilter(this);
+    m_sleepInhibitor = new SleepInhibitor(this);
 }
 
 AppDelegate::~AppDelegate()
@@ -311,6 +313,8 @@ void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
     progressWindow->activateWindow();
     m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath,
                                              upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey)));
+    // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
+    m_sleepInhibitor->acquire();
     // Queued, so the run is never deleted from inside its own signal.
     connect(m_upgrade.get(), &UpgradeRun::finished, this, &AppDelegate::upgradeEnded, Qt::QueuedConnection);
     m_upgrade->start();
@@ -320,6 +324,7 @@ void AppDelegate::upgradeEnded()
 {
     const UpgradeReport report = m_upgrade->report();
     m_upgrade.reset();
+    m_sleepInhibitor->release();
     // The dock may run new firmware now: read its version again.
     fwQueried = false;
     if (m_quitAfterUpgrade) {

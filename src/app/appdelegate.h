@@ -18,6 +18,7 @@ class QLineEdit;
 class QMainWindow;
 class QTimer;
 class UpgradeProgressWindow;
+class SleepInhibitor;
 class UpgradeRun;
 
 // The one controller: it builds the main window, keeps the device list current
@@ -87,5 +88,6 @@ private:
     DeviceTableModel *m_model = nullptr; // owned by tableView
     bool m_scanQueued = false;
     std::unique_ptr<UpgradeRun> m_upgrade;
+    SleepInhibitor *m_sleepInhibitor = nullptr; // child of this
     bool m_quitAfterUpgrade = false;
 };

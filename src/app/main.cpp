@@ -1,4 +1,5 @@
 #include "app/appdelegate.h"
+#include "app/quitsignals.h"
 #include "devices/udevusbsource.h"
 
 #include <QApplication>
@@ -41,6 +42,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));
     AppDelegate delegate(std::make_unique<UdevUsbSource>());
+    installQuitSignalHandlers(&delegate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     application.exec();
     return 0;
