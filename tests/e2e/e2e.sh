@@ -17,15 +17,34 @@ export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PAC
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 [ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
+[ "$case_name" = no_dock ] && devices=$(dirname "$devices")/no-dock.umockdev
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
 
 # Starts the program in a process group of its own ($group); $win is its main window.
 start_quorvale() {
-  (cd "$work" && exec setsid umockdev-run --device "$devices" -- "$work/bin/quorvale" 2>>"$log" >/dev/null) &
+  # The fake device tree's folder goes to $work/testbed, for plugging docks in and out.
+  (cd "$work" && exec setsid umockdev-run --device "$devices" -- \
+     sh -c 'echo "$UMOCKDEV_DIR" >"$0"; exec "$@"' "$work/testbed" "$work/bin/quorvale" 2>>"$log" >/dev/null) &
   group=$!
   win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
 }
+
+# The dock's row as the table shows it: succeeds when row 0 holds text.
+row_shows_text() {
+  local mean
+  mean=$(import -window root -crop 440x14+$((X + 2))+$((Y + 48)) png:- \
+         | convert - -colorspace gray -threshold 50% -format '%[fx:mean]' info:)
+  awk -v m="$mean" 'BEGIN { exit !(m < 0.98) }'
+}
+
+# Moves the demo dock's entry out of (unplug) or back into (plug) the USB bus.
+dock_entry() { echo "$(cat "$work/testbed")/sys/bus/usb/devices/1-2"; }
+unplug_dock() { mv "$(dock_entry)" "$work/unplugged-dock"; }
+plug_dock() { mv "$work/unplugged-dock" "$(dock_entry)"; }
+
+# The program itself, not the umockdev-run around it.
+quorvale_pid() { pgrep -g "$group" -x quorvale; }
 
 # Waits up to 20 s for a line matching a grep pattern in the program's log.
 wait_for_log() {
@@ -86,13 +105,15 @@ run_case() {
   eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
   [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
 
-  # The first scan runs the version query before the window can repaint.
-  for _ in $(seq 50); do grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" && break; sleep 0.1; done
-  grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
-  local elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
-  echo "version shown ${elapsed_ms} ms after launch"
   # Row 0 of the table, below the menu bar and the header.
   row_x=$((X + 200)) row_y=$((Y + 55))
+  if [ "$case_name" != no_dock ]; then
+    # The first scan runs the version query before the window can repaint.
+    for _ in $(seq 50); do grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" && break; sleep 0.1; done
+    grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
+    local elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
+    echo "version shown ${elapsed_ms} ms after launch"
+  fi
 
   case $case_name in
     version_shown)
@@ -169,6 +190,41 @@ run_case() {
       xdotool key ctrl+c
       got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
       [ "$got" = 45 ] || fail "after a restart the field shows '$got'"
+      ;;
+    no_dock)
+      sleep 2.5 # two more scans
+      grep -q '\[Sync\]' "$log" && fail "a version query ran without a dock"
+      ! row_shows_text || fail "the table shows a row"
+      import -window root "$artifacts/$case_name.png"
+      ;;
+    hotplug)
+      row_shows_text || fail "no row for the dock"
+      unplug_dock
+      sleep 2
+      ! row_shows_text || fail "the row stayed after the dock was unplugged"
+      import -window root "$artifacts/$case_name-unplugged.png"
+      plug_dock
+      for _ in $(seq 50); do [ "$(grep -c '\[Sync\] Found firmware version: 1.0.3$' "$log")" = 2 ] && break; sleep 0.1; done
+      [ "$(grep -c '\[Sync\] Found firmware version: 1.0.3$' "$log")" = 2 ] || fail "the version was not read again"
+      sleep 0.5
+      row_shows_text || fail "no row after the dock came back"
+      import -window root "$artifacts/$case_name-replugged.png"
+      ;;
+    sigterm_during_upgrade)
+      start_upgrade "$images/dock-2.1.0.bin"
+      wait_for_window 'Firmware Updating' >/dev/null
+      wait_for_log '\[Upgrade\] \(Sleep and shutdown blocked\|Could not block sleep and shutdown\)'
+      kill -TERM "$(quorvale_pid)"
+      wait_for_log '\[Upgrade\] Quit requested during a firmware upgrade; quitting when it ends$'
+      grep -q 'Quit requested by signal 15' "$log" || fail "the signal was not seen"
+      grep -q '\[Upgrade\] Success:' "$log" && fail "the run did not outlive the signal"
+      # The flash goes on to its end, its output is saved, then the program quits.
+      for _ in $(seq 200); do kill -0 "$group" 2>/dev/null || break; sleep 0.1; done
+      ! kill -0 "$group" 2>/dev/null || fail "still running after the upgrade"
+      wait "$group" || fail "exited with status $?"
+      saved=$(sed -n 's/.*\[Upgrade\] Output saved to: //p' "$log")
+      tail -n 1 "$saved" | grep -qx 'Firmware update completed' || fail "the flash was cut short"
+      [ "$(cat "$TALVEX_SIM_STATE")" = 2.1.0 ] || fail "the dock did not get the new firmware"
       ;;
     quit_shortcut)
       xdotool key ctrl+q
