@@ -43,6 +43,14 @@ dock_entry() { echo "$(cat "$work/testbed")/sys/bus/usb/devices/1-2"; }
 unplug_dock() { mv "$(dock_entry)" "$work/unplugged-dock"; }
 plug_dock() { mv "$work/unplugged-dock" "$(dock_entry)"; }
 
+# Ends what the case started, never this script's own process group.
+stop_all() {
+  if [ -n "${group:-}" ] && [ "$group" != "$(ps -o pgid= -p $$ | tr -d ' ')" ]; then
+    kill -- -"$group" 2>/dev/null || true
+  fi
+  [ -z "${helpers:-}" ] || kill "$helpers" 2>/dev/null || true
+}
+
 # The program itself, not the umockdev-run around it.
 quorvale_pid() { pgrep -g "$group" -x quorvale; }
 
@@ -99,7 +107,7 @@ run_case() {
     helpers=$!
     export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   fi
-  trap 'kill -- -$group $helpers 2>/dev/null || true' EXIT
+  trap stop_all EXIT
   local started=$(date +%s%N)
   start_quorvale
   eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
