@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# check_install.sh BUILD_DIR CMAKE CPACK
+# Installs BUILD_DIR under a temporary /usr, then builds its Debian package and
+# installs that into a temporary root with dpkg; both trees must hold exactly
+# the files below, and the desktop file, metainfo and udev rule must validate.
+set -euo pipefail
+build=$1 cmake=$2 cpack=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps file; do
+  command -v $t >/dev/null || fail "$t is not installed (scripts/install-deps installs it)"
+done
+
+expected="usr/bin/quorvale
+usr/lib/udev/rules.d/70-quorvale-dock.rules
+usr/libexec/quorvale/
+usr/share/applications/org.quorvale.Quorvale.desktop
+usr/share/icons/hicolor/scalable/apps/org.quorvale.Quorvale.svg
+usr/share/metainfo/org.quorvale.Quorvale.metainfo.xml"
+
+# Files, and empty folders with a trailing slash, under $1/usr.
+tree() { (cd "$1" && find usr \( -type f -printf '%p\n' \) -o \( -type d -empty -printf '%p/\n' \) | sort); }
+check_tree() {
+  diff <(echo "$expected") <(tree "$1") || fail "$2 holds other files than expected (< expected, > found)"
+}
+
+"$cmake" --install "$build" --prefix "$tmp/src/usr" >/dev/null
+check_tree "$tmp/src" "cmake --install"
+share=$tmp/src/usr/share
+
+desktop-file-validate "$share/applications/org.quorvale.Quorvale.desktop" || fail "desktop file"
+appstreamcli validate --no-net --pedantic "$share/metainfo/org.quorvale.Quorvale.metainfo.xml" || fail "metainfo"
+grep -q '<modalias>usb:v21C4pB070d\*</modalias>' "$share/metainfo/"*.xml || fail "metainfo lacks the dock's modalias"
+icon=$(sed -n 's/^Icon=//p' "$share/applications/"*.desktop)
+[ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "desktop file names icon '$icon', not installed"
+launch=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$share/metainfo/"*.xml)
+[ -f "$share/applications/$launch" ] || fail "metainfo launches '$launch', not installed"
+
+# Every rule line: comma-separated KEY=="v", KEY{attr}=="v", KEY+="v" or KEY="v".
+rules=$tmp/src/usr/lib/udev/rules.d/70-quorvale-dock.rules
+awk '!/^[[:space:]]*(#|$)/ { n = split($0, f, /,[[:space:]]*/)
+  for (i = 1; i <= n; i++)
+    if (f[i] !~ /^[A-Z_]+(\{[A-Za-z_]+\})?(==|!=|\+=|=)"[^"]*"$/) { print "bad udev key: " f[i]; bad = 1 } }
+  END { exit bad }' "$rules" || fail "udev rule syntax"
+for want in 'SUBSYSTEM=="usb"' 'ATTR{idVendor}=="21c4"' 'ATTR{idProduct}=="b070"' 'TAG+="uaccess"'; do
+  grep -v '^#' "$rules" | grep -qF "$want" || fail "udev rule lacks $want"
+done
+
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
+deb=$(echo "$tmp"/pkg/quorvale_*.deb)
+[ -f "$deb" ] || fail "no quorvale_*.deb built"
+dpkg-deb -c "$deb" >"$tmp/contents"
+grep -q ' \./usr/libexec/quorvale/$' "$tmp/contents" || fail "package lacks ./usr/libexec/quorvale/"
+depends=$(dpkg-deb -f "$deb" Depends)
+for want in libqt6widgets6 libudev1 qt6-qpa-plugins; do
+  [[ $depends == *"$want"* ]] || fail "package Depends lacks $want: $depends"
+done
+[ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "package section is not utils"
+
+root=$tmp/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-not-root --force-depends --log=/dev/null -i "$deb" >/dev/null
+check_tree "$root" "dpkg -i of $(basename "$deb")"
+echo "install and package: OK"
