@@ -98,11 +98,12 @@ QByteArray BoundedOutput::bytes() const
     // Cut at line ends: a line missing its middle could otherwise read as a
     // version line that the tool never printed.
     const QByteArray head = m_head.first(m_head.lastIndexOf('\n') + 1);
-    if (tail.size() > m_tailLimit)
-        tail.remove(0, tail.size() - m_tailLimit);
+    // The byte before the kept end, when still held, tells whether the end
+    // starts a line; an end that holds no line start is dropped whole.
+    if (tail.size() > m_tailLimit + 1)
+        tail.remove(0, tail.size() - m_tailLimit - 1);
     const qsizetype firstBreak = tail.indexOf('\n');
-    if (firstBreak >= 0)
-        tail.remove(0, firstBreak + 1);
+    tail.remove(0, firstBreak >= 0 ? firstBreak + 1 : tail.size());
     return head + tail;
 }
 

@@ -38,6 +38,7 @@ TEST(BoundedOutput, Cases)
         {"ExactlyAtLimitKeptWhole", 8, 8, "aaa\nbbb\nccc\nddd\n", "aaa\nbbb\nccc\nddd\n", false},
         {"MiddleDroppedAtLineEnds", 8, 8, "head1\nhead2\nmid1\nmid2\ntail1\ntail2\n", "head1\ntail2\n", true},
         {"HeadWithoutLineBreakDropped", 4, 4, "abcdefghij\nkl\n", "kl\n", true},
+        {"TailWithoutLineBreakDropped", 4, 4, "ab\ncdefghij", "ab\n", true},
         {"VersionAtEndSurvives", 16, 40,
          "line one\n" + QByteArray(100, 'x') + "\n" + QByteArray(100, 'y') + "\nComposite dock image version: 1.0.3\n",
          "line one\nComposite dock image version: 1.0.3\n", true},
