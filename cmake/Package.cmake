@@ -13,7 +13,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Libraries come from dpkg-shlibdeps; Qt's platform plugins are loaded at run
-# time, so no library link names them.
+# time, so no library link names them (xcb and offscreen in qt6-qpa-plugins,
+# wayland in qt6-wayland).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
 include(CPack)

@@ -12,6 +12,7 @@
 #include "ui/firmwarefiledialog.h"
 #include "ui/preferencesvalue.h"
 #include "ui/preferenceswindow.h"
+#include "ui/presentwindow.h"
 #include "ui/upgradeprogresswindow.h"
 
 #include <QApplication>
@@ -71,9 +72,7 @@ void AppDelegate::applicationDidFinishLaunching()
     data = DeviceList();
     selectedRow = -1;
     fwQueried = false;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    presentWindow(window.get());
     buildMenuBar();
     startUSBMonitoring();
 }
@@ -103,7 +102,10 @@ void AppDelegate::buildMainWindow()
     table->setWordWrap(false);
     table->setItemDelegate(new RowItemDelegate(table));
     table->setMenuDelegate(this);
+    table->setAccessibleName(Ui::Docks.text());
     window->setCentralWidget(table);
+    // Keyboard users start in the table: arrows highlight a row, the menu key opens its menu.
+    table->setFocus();
     tableView = table;
 }
 
@@ -225,9 +227,7 @@ void AppDelegate::openPreferences()
         connect(built.save, &QPushButton::clicked, this, &AppDelegate::savePreferences, Qt::QueuedConnection);
         preferencesWindow = std::move(built.window);
     }
-    preferencesWindow->show();
-    preferencesWindow->raise();
-    preferencesWindow->activateWindow();
+    presentWindow(preferencesWindow.get());
 }
 
 // The window goes only once the value is on disk; otherwise it stays, with
@@ -295,8 +295,11 @@ void AppDelegate::confirmUpgrade(const QString &filePath)
     alert.addButton(Ui::Cancel.text(), QMessageBox::RejectRole);
     alert.setDefaultButton(confirm);
     alert.exec();
-    if (alert.clickedButton() != confirm)
+    if (alert.clickedButton() != confirm) {
+        if (window)
+            presentWindow(window.get()); // the keyboard goes back to the table
         return;
+    }
     logLine(QStringLiteral("Starting firmware upgrade for %1 %2 with file: %3")
                 .arg(nameOrUnknown(record.vendor), nameOrUnknown(record.product), filePath));
     performFirmwareUpgradeWithFilePath(filePath);
@@ -308,9 +311,7 @@ void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
         return;
     // Shown before the run can report, so the report always finds it.
     progressWindow = std::make_unique<UpgradeProgressWindow>();
-    progressWindow->show();
-    progressWindow->raise();
-    progressWindow->activateWindow();
+    presentWindow(progressWindow.get());
     m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath,
                                              upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey)));
     // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
@@ -364,6 +365,10 @@ void AppDelegate::runAlert(const QString &headline, const QString &text)
     alert.setInformativeText(text);
     alert.addButton(Ui::Ok.text(), QMessageBox::AcceptRole);
     alert.exec();
+    // Without a window manager nothing else would give the main window back
+    // the keyboard once the progress window and the alert are gone.
+    if (window)
+        presentWindow(window.get());
 }
 
 void AppDelegate::reportUpgradeResult(const UpgradeOutcome &outcome)

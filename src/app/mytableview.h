@@ -13,7 +13,8 @@ public:
     virtual QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) = 0;
 };
 
-// The device table: it passes context-menu requests to its menu delegate.
+// The device table: it passes context-menu requests, from the mouse or the
+// keyboard, to its menu delegate.
 class MyTableView : public QTableView {
     Q_OBJECT
 public:
@@ -25,6 +26,7 @@ public:
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     TableMenuDelegate *m_menuDelegate = nullptr;

@@ -53,6 +53,9 @@ inline constexpr UiText UpgradeSuccess{"Upgrade Success", "升级成功"};
 inline constexpr UiText UpgradeFailed{"Upgrade Failed", "升级失败"};
 inline constexpr UiText FailedToLaunch{"Failed to launch upgrade tool: %@", "无法启动升级工具: %@"};
 inline constexpr UiText Ok{"OK", "确定"};
+// Read by screen readers only: the names of controls that show no text of their own.
+inline constexpr UiText Docks{"Docks", "扩展坞"};
+inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
 
 // Every pair, in catalogue order; the tests walk it.
 inline constexpr UiText All[] = {
@@ -60,6 +63,6 @@ inline constexpr UiText All[] = {
     SelectFirmwareFile, SelectBinFile, Unknown, Device, File, ConfirmToStart,
     ConfirmFirmwareUpgrade, ConfirmUpgrade, Cancel, FirmwareUpdating, DoNotDisconnect,
     TimeoutLabel, Save, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
-    UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok,
+    UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, Docks, UpgradeProgress,
 };
 } // namespace Ui

@@ -31,6 +31,7 @@ PreferencesWindow buildPreferencesWindow(const QString &value)
 
     auto *field = new QLineEdit(value, window.get());
     field->setGeometry(childFrame(20, 48, 120, 24));
+    label->setBuddy(field); // the field's name for screen readers
 
     // Not a default button: Return in the field does not save.
     auto *save = new QPushButton(Ui::Save.text(), window.get());

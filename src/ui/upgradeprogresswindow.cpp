@@ -37,6 +37,7 @@ UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
     spinner->setGeometry(childFrame(10, 60, 280, 20));
     spinner->setRange(0, 0);
     spinner->setTextVisible(false);
+    spinner->setAccessibleName(Ui::UpgradeProgress.text());
 
     statusLabel = new QLabel(Ui::DoNotDisconnect.text(), this);
     statusLabel->setGeometry(childFrame(10, 30, 280, 20));
@@ -49,6 +50,8 @@ UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
     }
     statusLabel->setFont(font);
     statusLabel->setAlignment(Qt::AlignCenter);
+    // Screen readers read a window's description as it appears.
+    setAccessibleDescription(statusLabel->text());
 }
 
 void UpgradeProgressWindow::closeEvent(QCloseEvent *event)

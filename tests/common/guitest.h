@@ -127,10 +127,11 @@ private:
     QTimer m_poll;
 };
 
-// Right-clicks a widget of the table at a point and returns the items of the
-// menu that opened ("-" for a separator), activating the one with the given
-// title, if any; nothing if no menu opened.
-inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+// Runs a context-menu request and returns the items of the menu that opened
+// ("-" for a separator), activating the one with the given title, if any, and
+// telling where the menu showed; nothing if no menu opened.
+inline std::optional<QStringList> requestMenu(const std::function<void()> &request, const QString &activate = {},
+                                              QPoint *shownAt = nullptr)
 {
     std::optional<QStringList> seen;
     QTimer::singleShot(0, [&] {
@@ -138,6 +139,8 @@ inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const 
         if (!menu)
             return;
         seen.emplace();
+        if (shownAt)
+            *shownAt = menu->pos();
         QAction *chosen = nullptr;
         for (QAction *action : menu->actions()) {
             *seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
@@ -148,10 +151,20 @@ inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const 
         if (chosen)
             chosen->trigger();
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
-    QApplication::sendEvent(target, &event);
+    request();
     QCoreApplication::processEvents();
     return seen;
+}
+
+// Right-clicks a widget of the table at a point.
+inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const QString &activate = {})
+{
+    return requestMenu(
+        [&] {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
+            QApplication::sendEvent(target, &event);
+        },
+        activate);
 }
 
 inline QPoint rowCenter(const AppDelegate &d, int row)

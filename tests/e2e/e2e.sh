@@ -16,17 +16,28 @@ make_image=$(dirname "$simulator")/make_firmware_image
 export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PACE_MS=250
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
-[ "$case_name" = chinese_menu ] && export LANGUAGE=zh_CN
+case $case_name in chinese_menu | a11y_zh) export LANGUAGE=zh_CN ;; esac
 [ "$case_name" = no_dock ] && devices=$(dirname "$devices")/no-dock.umockdev
+
+# The English or the Chinese form of a text, as the case's language picks.
+say() { if [ "$LANGUAGE" = zh_CN ]; then printf %s "$2"; else printf %s "$1"; fi; }
+# Cases whose user has no mouse, or reads the screen through AT-SPI.
+keys_only() { case $case_name in keyboard_only | a11y_*) return 0 ;; *) return 1 ;; esac; }
+reads_atspi() { case $case_name in chinese_menu | a11y_*) return 0 ;; *) return 1 ;; esac; }
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
 
-# Starts the program in a process group of its own ($group); $win is its main window.
-start_quorvale() {
+# Starts the program in a process group of its own ($group).
+launch_quorvale() {
   # The fake device tree's folder goes to $work/testbed, for plugging docks in and out.
   (cd "$work" && exec setsid umockdev-run --device "$devices" -- \
      sh -c 'echo "$UMOCKDEV_DIR" >"$0"; exec "$@"' "$work/testbed" "$work/bin/quorvale" 2>>"$log" >/dev/null) &
   group=$!
+}
+
+# The same on the X display; $win is its main window.
+start_quorvale() {
+  launch_quorvale
   win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
 }
 
@@ -71,13 +82,41 @@ wait_for_window() {
   fail "no window '$1'"
 }
 
-# Right-click on the dock's row, "Upgrade Firmware", the image typed into the
-# file dialog, then "Confirm Upgrade" in the alert.
-start_upgrade() {
-  xdotool mousemove "$row_x" "$row_y" click 3
+# Succeeds when the file holds every one of the given lines.
+expect_lines() {
+  local file=$1 expected
+  shift
+  for expected in "$@"; do
+    grep -qxF -- "$expected" "$file" || fail "no '$expected' among: $(cat "$file")"
+  done
+}
+
+# The clipboard holds exactly $1.
+clipboard_is() {
+  timeout 5 xclip -o -selection clipboard >"$work/clipboard" 2>/dev/null || fail "clipboard empty"
+  printf %s "$1" >"$work/expected"
+  cmp -s "$work/clipboard" "$work/expected" || fail "clipboard holds: $(od -c "$work/clipboard")"
+}
+
+# The dock's row menu: a right-click on the row, or from the keyboard the
+# row highlighted with an arrow and the menu key.
+open_row_menu() {
+  if keys_only; then
+    xdotool key Down
+    sleep 0.3
+    xdotool key Menu
+  else
+    xdotool mousemove "$row_x" "$row_y" click 3
+  fi
   sleep 0.5
+}
+
+# The row menu, "Upgrade Firmware", the image typed into the file dialog,
+# then "Confirm Upgrade" in the alert.
+start_upgrade() {
+  open_row_menu
   xdotool key Up Return # the last item is "Upgrade Firmware"
-  local dialog=$(wait_for_window 'Select Firmware File')
+  local dialog=$(wait_for_window "$(say 'Select Firmware File' 选择固件文件)")
   sleep 0.5
   xdotool type --window "$dialog" "$1"
   xdotool key Return
@@ -101,7 +140,7 @@ run_case() {
   local log=$artifacts/$case_name.log
   : >"$log"
   helpers=
-  if [ "$case_name" = chinese_menu ]; then
+  if reads_atspi; then
     # What a screen reader reads is the texts the program really shows.
     /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
     helpers=$!
@@ -133,14 +172,11 @@ run_case() {
       import -window root "$artifacts/$case_name.png"
       ;;
     copy_device_info)
-      xdotool mousemove "$row_x" "$row_y" click 3
-      sleep 0.5
+      open_row_menu
       import -window root "$artifacts/$case_name-menu.png"
       xdotool key Up Up Return # the last item is "Upgrade Firmware"; two up is "Copy Device Info"
       sleep 0.5
-      timeout 5 xclip -o -selection clipboard >"$work/clipboard" 2>/dev/null || fail "clipboard empty"
-      printf 'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3' >"$work/expected"
-      cmp -s "$work/clipboard" "$work/expected" || fail "clipboard holds: $(od -c "$work/clipboard")"
+      clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3'
       grep -q 'Device info copied to clipboard: Vendor: Talvex' "$log" || fail "no copy log line"
       ;;
     chinese_menu)
@@ -153,10 +189,49 @@ run_case() {
       import -window root "$artifacts/$case_name-row-menu.png"
       xdotool key Down sleep 0.3 key Down sleep 0.3 key Escape # each item takes the focus in turn
       wait $! || fail "no focus events"
-      for expected in 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
-                      'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:升级固件'; do
-        grep -qxF "$expected" "$names" || fail "no '$expected' among: $(cat "$names")"
-      done
+      expect_lines "$names" 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
+                   'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:升级固件'
+      ;;
+    a11y_en | a11y_zh)
+      local names=$work/names focus=$work/focus
+      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
+      expect_lines "$names" "table:$(say Docks 扩展坞)" rows:1 \
+                   'table cell:Talvex' 'table cell:TD-70 USB-C Dock' 'table cell:1.0.3'
+      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale 4 >"$focus" &
+      for _ in $(seq 50); do grep -q '^listening$' "$focus" && break; sleep 0.1; done
+      open_row_menu
+      xdotool key Down sleep 0.3 key Up sleep 0.3 key Escape # each item takes the focus in turn
+      wait $! || fail "no focus events"
+      expect_lines "$focus" "menu item:$(say 'Copy Device Info' 复制设备信息)" "menu item:$(say 'Upgrade Firmware' 升级固件)"
+      start_upgrade "$images/dock-2.1.0.bin"
+      wait_for_window "$(say 'Firmware Updating' 升级固件中)" >/dev/null
+      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
+      expect_lines "$names" "filler:$(say 'Firmware Updating' 升级固件中)" \
+                   "description:$(say 'Upgrading firmware, do not disconnect USB device' 正在升级固件，请勿断开USB设备)" \
+                   "progress bar:$(say 'Upgrade progress' 升级进度)"
+      finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
+      xdotool key ctrl+comma # the timeout field is named by its label
+      timeout 10 xdotool search --sync --onlyvisible --name "^$(say Preferences 偏好设置)\$" >/dev/null || fail "no Preferences"
+      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
+      expect_lines "$names" "text:$(say 'Upgrade timeout (seconds, 0 to disable):' '升级超时（秒，0 表示禁用）：')"
+      ;;
+    keyboard_only)
+      start_upgrade "$images/dock-2.1.0.bin"
+      finish_upgrade YES 'Firmware upgrade successful!'
+      # Back in the table, the row's menu again: "Copy Device Info" shows the new version.
+      wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+      open_row_menu
+      xdotool key Up Up Return
+      sleep 0.5
+      clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
+      # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
+      xdotool key ctrl+comma
+      timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
+      sleep 0.3
+      xdotool key ctrl+a type 45
+      xdotool key Tab space
+      for _ in $(seq 50); do xdotool search --onlyvisible --name '^Preferences$' >/dev/null || break; sleep 0.1; done
+      grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
       ;;
     upgrade_success)
       start_upgrade "$images/dock-2.1.0.bin"
@@ -242,10 +317,32 @@ run_case() {
   esac
   echo "PASS ($case_name)"
 }
-if [ -n "${E2E_DISPLAY_READY:-}" ]; then
+# Under a headless Wayland compositor, with no X server at all.
+run_on_wayland() {
+  local log=$artifacts/$case_name.log
+  : >"$log"
+  trap stop_all EXIT
+  weston --backend=headless-backend.so --shell=kiosk-shell.so --idle-time=0 --socket=quorvale-e2e \
+    >"$artifacts/$case_name-weston.log" 2>&1 &
+  helpers=$!
+  for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/quorvale-e2e" ] && break; sleep 0.1; done
+  unset DISPLAY
+  export WAYLAND_DISPLAY=quorvale-e2e
+  launch_quorvale
+  wait_for_log '\[Sync\] Found firmware version: 1.0.3$'
+  grep -q '/platforms/libqwayland' "/proc/$(quorvale_pid)/maps" || fail "not on the wayland platform"
+  kill -TERM "$(quorvale_pid)"
+  wait "$group" || fail "exited with status $?"
+  # Nothing but the program's own log lines: no warning from Qt.
+  ! grep -v '^[0-9-]* [0-9:.]* quorvale\[' "$log" || fail "unexpected output on stderr"
+  echo "PASS ($case_name)"
+}
+if [ "$case_name" = wayland_smoke ]; then
+  run_on_wayland
+elif [ -n "${E2E_DISPLAY_READY:-}" ]; then
   run_case
 else
   session=()
-  [ "$case_name" = chinese_menu ] && session=(dbus-run-session --)
+  reads_atspi && session=(dbus-run-session --)
   E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts xvfb-run -a -s "-screen 0 1280x800x24" "${session[@]}" bash "$0" "$@"
 fi

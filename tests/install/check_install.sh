@@ -53,7 +53,7 @@ deb=$(echo "$tmp"/pkg/quorvale_*.deb)
 dpkg-deb -c "$deb" >"$tmp/contents"
 grep -q ' \./usr/libexec/quorvale/$' "$tmp/contents" || fail "package lacks ./usr/libexec/quorvale/"
 depends=$(dpkg-deb -f "$deb" Depends)
-for want in libqt6widgets6 libudev1 qt6-qpa-plugins; do
+for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland; do
   [[ $depends == *"$want"* ]] || fail "package Depends lacks $want: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "package section is not utils"

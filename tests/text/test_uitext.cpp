@@ -36,6 +36,8 @@ TEST(Catalogue, EveryPairExactly)
         {"Upgrade Failed", "升级失败"},
         {"Failed to launch upgrade tool: %@", "无法启动升级工具: %@"},
         {"OK", "确定"},
+        {"Docks", "扩展坞"},
+        {"Upgrade progress", "升级进度"},
     };
     ASSERT_EQ(std::size(Ui::All), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {

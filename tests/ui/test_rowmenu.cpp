@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QHeaderView>
+#include <QKeyEvent>
 
 namespace {
 const QString copyTitle = expectedText("Copy Device Info", "复制设备信息");
@@ -35,6 +36,34 @@ TEST(RowMenu, OpensOnlyOnARowAndCopiesIt)
     EXPECT_EQ(d.selectedRow, 1);
     app.rescan(0);
     EXPECT_FALSE(rightClick(d.tableView->viewport(), QPoint(20, 5)));
+    EXPECT_EQ(d.selectedRow, 1);
+}
+
+// From the keyboard the menu belongs to the highlighted row and shows on it,
+// wherever the pointer is; with no row highlighted there is none.
+TEST(RowMenu, KeyboardOpensItForTheHighlightedRow)
+{
+    LaunchedApp app(3);
+    AppDelegate &d = *app.delegate;
+    MyTableView *table = d.tableView;
+    const auto menuKey = [&] {
+        // Qt names the pointer's place in the request: here, over row 0.
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), table->viewport()->mapToGlobal(rowCenter(d, 0)));
+        QApplication::sendEvent(table, &event);
+    };
+    EXPECT_FALSE(requestMenu(menuKey));
+    EXPECT_EQ(d.selectedRow, -1);
+
+    table->selectRow(2);
+    QPoint shownAt;
+    EXPECT_TRUE(requestMenu(menuKey, {}, &shownAt));
+    EXPECT_EQ(d.selectedRow, 2);
+    const QRect row2 = table->visualRect(table->model()->index(2, 0));
+    EXPECT_TRUE(QRect(table->viewport()->mapToGlobal(row2.topLeft()), row2.size()).contains(shownAt)) << shownAt.y();
+
+    table->selectRow(1);
+    QKeyEvent shiftF10(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(requestMenu([&] { QApplication::sendEvent(table, &shiftF10); }));
     EXPECT_EQ(d.selectedRow, 1);
 }
 
