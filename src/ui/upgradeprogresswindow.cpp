@@ -3,6 +3,7 @@
 #include "core/geometry.h"
 #include "text/uitext.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -19,11 +20,21 @@ QRect childFrame(int x, int y, int width, int height)
 {
     return frameFromBottomLeft(QRect(0, 0, Width, Height), x, y, width, height);
 }
+// Screen readers announce a window when one appears; a plain widget would
+// pass for a filler inside some other window.
+QAccessibleInterface *accessibleAsWindow(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("UpgradeProgressWindow") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
 } // namespace
 
 UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
+    static const bool announcedAsWindow = (QAccessible::installFactory(accessibleAsWindow), true);
+    Q_UNUSED(announcedAsWindow);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(Ui::FirmwareUpdating.text());
     setFixedSize(Width, Height);

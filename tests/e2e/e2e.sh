@@ -206,7 +206,7 @@ run_case() {
       start_upgrade "$images/dock-2.1.0.bin"
       wait_for_window "$(say 'Firmware Updating' 升级固件中)" >/dev/null
       timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
-      expect_lines "$names" "filler:$(say 'Firmware Updating' 升级固件中)" \
+      expect_lines "$names" "frame:$(say 'Firmware Updating' 升级固件中)" \
                    "description:$(say 'Upgrading firmware, do not disconnect USB device' 正在升级固件，请勿断开USB设备)" \
                    "progress bar:$(say 'Upgrade progress' 升级进度)"
       finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
