@@ -49,8 +49,9 @@ void DeviceTableModel::reloadData()
         beginRemoveRows({}, int(count), int(before.size() - 1));
         m_shown = m_rows;
         endRemoveRows();
+    } else {
+        m_shown = m_rows;
     }
-    m_shown = m_rows;
     // A rescan usually finds what is on screen already: redraw only the rows
     // whose values changed.
     for (qsizetype row = 0; row < std::min(count, before.size()); ++row) {

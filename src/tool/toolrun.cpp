@@ -114,9 +114,10 @@ void ToolRun::complete()
     m_result.totalBytes = m_output.received();
     const QByteArray kept = m_output.bytes();
     m_result.bytesLeftOut = m_result.totalBytes - kept.size();
-    OutputEncoding encoding = encodingOf(kept);
+    // The log saw every byte, so it knows the whole output's encoding; the
+    // kept bytes are only looked at when there is no log.
+    const OutputEncoding encoding = m_log ? m_log->encoding() : encodingOf(kept);
     if (m_log) {
-        encoding = m_log->encoding();
         m_result.log = m_log->finish();
         m_log.reset();
     }
