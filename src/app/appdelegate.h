@@ -1,93 +1,50 @@
 #pragma once
 
-#include "app/mytableview.h"
-#include "devices/devicerecord.h"
-#include "devices/usbdevicesource.h"
+#include "devices/devicemonitor.h"
 #include "tool/firmwaretool.h"
-#include "tool/upgradeoutcome.h"
 
 #include <QObject>
-#include <QPointer>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
-class DeviceTableModel;
-class QLineEdit;
-class QMainWindow;
-class QTimer;
-class UpgradeProgressWindow;
-class SleepInhibitor;
-class UpgradeRun;
+class MainWindow;
+class PreferencesWindow;
+class UpgradeController;
 
-// The one controller: it builds the main window, keeps the device list current
-// and answers the table. The state below is the program's shared state and is
-// only touched on the main thread.
-class AppDelegate : public QObject, public TableMenuDelegate {
+// Makes the program's parts and wires them: the device monitor keeps the
+// list, the main window shows it and reports what the user asks for, the
+// upgrade controller carries an upgrade through, the preferences window
+// edits the one setting. Everything lives on the main thread.
+class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    // Runs the firmware tool at a path and returns the version it reports.
-    using VersionQuery = std::function<std::optional<QString>(const QString &toolPath)>;
-
-    // An empty query runs the real one.
-    explicit AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource,
-                         ToolDirectories toolDirectories = ToolDirectories::forRunningProgram(),
-                         VersionQuery versionQuery = {}, QObject *parent = nullptr);
+    // An empty query runs the real one, with the tool found in `tools`.
+    AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QString settingsPath,
+                ToolDirectories tools = ToolDirectories::forRunningProgram(),
+                DeviceMonitor::VersionQuery versionQuery = {}, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
-    void scanUSBDevices();
-    void startUSBMonitoring();
-    void stopUSBMonitoring();
-
-    std::optional<QString> queryFirmwareVersionSync();
-
     void openPreferences();
-    void savePreferences();
-
-    QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
     void copyDeviceInfo();
     void upgradeFirmware();
-    void performFirmwareUpgradeWithFilePath(const QString &filePath);
-    // From the hand-off of an upgrade until its end is reported.
-    bool upgradeInProgress() const { return m_upgrade != nullptr; }
 
-    // The end of an upgrade: the progress window goes, an alert tells the result.
-    void reportUpgradeResult(const UpgradeOutcome &outcome);
-    void reportLaunchFailure(const QString &error);
-
-    std::unique_ptr<QMainWindow> window;
-    MyTableView *tableView = nullptr; // owned by window
-    DeviceList data;
-    std::unique_ptr<QTimer> usbMonitorTimer;
-    qint64 selectedRow = 0;
-    bool fwQueried = false;
-    std::unique_ptr<UpgradeProgressWindow> progressWindow;
-    std::unique_ptr<QWidget> preferencesWindow;
-    QPointer<QLineEdit> timeoutField;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    DeviceMonitor &monitor() { return *m_monitor; }
+    UpgradeController &upgrades() { return *m_upgrades; }
+    MainWindow *mainWindow() const { return window.get(); }
+    PreferencesWindow *preferences() const { return preferencesWindow.get(); }
 
 private:
-    void confirmUpgrade(const QString &filePath);
-    void upgradeEnded();
-    void buildMainWindow();
-    void buildMenuBar();
-    void monitorTick();
-    void runVersionStep(const DeviceList &scanned);
-    void closeProgressWindow();
-    void runAlert(const QString &headline, const QString &text);
+    // The record of the row whose menu was opened last, if that row still exists.
+    std::optional<DeviceRecord> selectedRecord() const;
+    void savePreferences(int seconds);
 
-    std::unique_ptr<UsbDeviceSource> m_usbSource;
-    const ToolDirectories m_toolDirectories;
-    const VersionQuery m_versionQuery;
-    DeviceTableModel *m_model = nullptr; // owned by tableView
-    bool m_scanQueued = false;
-    std::unique_ptr<UpgradeRun> m_upgrade;
-    SleepInhibitor *m_sleepInhibitor = nullptr; // child of this
-    bool m_quitAfterUpgrade = false;
+    const QString m_settingsPath;
+    std::unique_ptr<DeviceMonitor> m_monitor;
+    std::unique_ptr<UpgradeController> m_upgrades;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<PreferencesWindow> preferencesWindow;
 };

@@ -64,6 +64,7 @@ DeviceList buildDeviceList(const std::vector<UsbDeviceFacts> &devices, const Dev
         record.vendor = device.vendorName.value_or(formatUsbId(device.vendorId));
         record.product = device.productName.value_or(formatUsbId(device.productId));
         record.fwversion = carriedVersion(previous, record.vendor, record.product);
+        record.syspath = device.syspath;
         list.append(std::move(record));
     }
     return list;

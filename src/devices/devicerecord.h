@@ -8,6 +8,9 @@ struct DeviceRecord {
     QString vendor;
     QString product;
     QString fwversion;
+    // Which device this is (its sysfs path), so that an action begun on one
+    // dock never lands on another after the list changed. Not shown.
+    QString syspath;
 
     friend bool operator==(const DeviceRecord &, const DeviceRecord &) = default;
 };

@@ -108,6 +108,7 @@ UsbEnumeration UdevUsbSource::enumerate()
                 continue; // unplugged meanwhile, or not a whole device
             facts.vendorName = readName(path + "/manufacturer");
             facts.productName = readName(path + "/product");
+            facts.syspath = QString::fromLocal8Bit(path);
         }
         result.devices.push_back(std::move(facts));
     }

@@ -11,6 +11,7 @@ struct UsbDeviceFacts {
     quint16 productId = 0; // 0 when absent or unreadable
     std::optional<QString> vendorName;
     std::optional<QString> productName;
+    QString syspath; // set for docks
 };
 
 // The result of one enumeration: the devices in a stable order, or the log

@@ -46,6 +46,8 @@ inline constexpr UiText DoNotDisconnect{"Upgrading firmware, do not disconnect U
 inline constexpr UiText TimeoutLabel{"Upgrade timeout (seconds, 0 to disable):",
                                      "升级超时\uFF08秒\uFF0C0 表示禁用\uFF09\uFF1A"};
 inline constexpr UiText Save{"Save", "保存"};
+inline constexpr UiText TimeoutInvalid{"Enter a whole number of seconds from 0 to 86400.",
+                                       "请输入 0 到 86400 之间的整数秒数\u3002"};
 inline constexpr UiText ToolExitedAbnormally{"Upgrade tool exited abnormally!", "升级工具异常退出\uFF01"};
 inline constexpr UiText UpgradeSuccessful{"Firmware upgrade successful!", "固件升级成功\uFF01"};
 inline constexpr UiText UpgradeFailedMessage{"Firmware upgrade failed!", "固件升级失败\uFF01"};
@@ -53,6 +55,8 @@ inline constexpr UiText UpgradeSuccess{"Upgrade Success", "升级成功"};
 inline constexpr UiText UpgradeFailed{"Upgrade Failed", "升级失败"};
 inline constexpr UiText FailedToLaunch{"Failed to launch upgrade tool: %@", "无法启动升级工具: %@"};
 inline constexpr UiText Ok{"OK", "确定"};
+inline constexpr UiText UpgradeBusy{"Another Quorvale window is upgrading or reading a dock. Try again when it has finished.",
+                                    "另一个 Quorvale 窗口正在升级或读取扩展坞\uFF0C请在其完成后再试\u3002"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -62,7 +66,7 @@ inline constexpr UiText All[] = {
     Vendor, Product, FWVersion, Preferences, Quit, CopyDeviceInfo, UpgradeFirmware,
     SelectFirmwareFile, SelectBinFile, Unknown, Device, File, ConfirmToStart,
     ConfirmFirmwareUpgrade, ConfirmUpgrade, Cancel, FirmwareUpdating, DoNotDisconnect,
-    TimeoutLabel, Save, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
-    UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, Docks, UpgradeProgress,
+    TimeoutLabel, Save, TimeoutInvalid, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
+    UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, UpgradeBusy, Docks, UpgradeProgress,
 };
 } // namespace Ui

@@ -1,42 +1,62 @@
 #include "ui/preferenceswindow.h"
 
 #include "core/geometry.h"
+#include "settings/preferencesvalue.h"
 #include "text/uitext.h"
+#include "ui/presentwindow.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
-PreferencesWindow buildPreferencesWindow(const QString &value)
+namespace {
+constexpr QSize Content(360, 140);
+
+// Child frames are laid out from the bottom-left corner of the content area.
+QRect childFrame(int x, int y, int width, int height)
 {
-    constexpr QSize content(360, 140);
-    // Child frames are laid out from the bottom-left corner of the content area.
-    const auto childFrame = [&](int x, int y, int width, int height) {
-        return frameFromBottomLeft(QRect(QPoint(), content), x, y, width, height);
-    };
+    return frameFromBottomLeft(QRect(QPoint(), Content), x, y, width, height);
+}
+} // namespace
 
-    // Title and close button only; closing hides it (no delete-on-close).
-    auto window = std::make_unique<QWidget>(
-        nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    window->setWindowTitle(Ui::Preferences.text());
-    window->setFixedSize(content);
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    window->setGeometry(frameFromBottomLeft(available, 200, 200, content.width(), content.height()));
+// Title and close button only; closing hides it (no delete-on-close).
+PreferencesWindow::PreferencesWindow(int timeoutSeconds, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(Ui::Preferences.text());
+    setFixedSize(Content);
+    setGeometry(frameFromBottomLeft(availableScreenArea(), 200, 200, Content.width(), Content.height()));
 
-    auto *label = new QLabel(Ui::TimeoutLabel.text(), window.get());
+    auto *label = new QLabel(Ui::TimeoutLabel.text(), this);
     label->setGeometry(childFrame(20, 80, 320, 22));
 
-    auto *field = new QLineEdit(value, window.get());
-    field->setGeometry(childFrame(20, 48, 120, 24));
-    label->setBuddy(field); // the field's name for screen readers
+    m_timeoutField = new QLineEdit(QString::number(timeoutSeconds), this);
+    m_timeoutField->setGeometry(childFrame(20, 48, 120, 24));
+    label->setBuddy(m_timeoutField); // the field's name for screen readers
+
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("timeoutProblem"));
+    m_problem->setGeometry(childFrame(20, 8, 210, 36));
+    m_problem->setWordWrap(true);
+    QFont small = m_problem->font();
+    small.setPixelSize(11);
+    m_problem->setFont(small);
 
     // Not a default button: Return in the field does not save.
-    auto *save = new QPushButton(Ui::Save.text(), window.get());
-    save->setGeometry(childFrame(240, 12, 100, 28));
-    save->setAutoDefault(false);
+    auto *saveButton = new QPushButton(Ui::Save.text(), this);
+    saveButton->setGeometry(childFrame(240, 12, 100, 28));
+    saveButton->setAutoDefault(false);
+    connect(saveButton, &QPushButton::clicked, this, &PreferencesWindow::save);
+}
 
-    return {std::move(window), field, save};
+void PreferencesWindow::save()
+{
+    const std::optional<int> seconds = parseTimeoutSeconds(m_timeoutField->text());
+    m_problem->setText(seconds ? QString() : Ui::TimeoutInvalid.text());
+    if (!seconds) {
+        m_timeoutField->setFocus();
+        m_timeoutField->selectAll();
+        return;
+    }
+    emit timeoutChosen(*seconds);
 }

@@ -1,18 +1,28 @@
 #pragma once
 
-#include <QString>
+#include <QWidget>
 
-#include <memory>
-
+class QLabel;
 class QLineEdit;
-class QPushButton;
-class QWidget;
 
-// The preferences window, not shown yet: the timeout label, the value field
-// holding `value`, and "Save", which the caller connects.
-struct PreferencesWindow {
-    std::unique_ptr<QWidget> window;
-    QLineEdit *field; // owned by window
-    QPushButton *save; // owned by window
+// The preferences window: the upgrade timeout's label and field, a line that
+// says what the field takes when it holds something else, and "Save". It
+// reports a valid value; the caller stores it and closes the window.
+class PreferencesWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreferencesWindow(int timeoutSeconds, QWidget *parent = nullptr);
+
+    QLineEdit *timeoutField() const { return m_timeoutField; }
+
+signals:
+    // "Save" was pressed with a whole number of seconds in range. Whoever
+    // stores it may close or delete this window: connect it queued.
+    void timeoutChosen(int seconds);
+
+private:
+    void save();
+
+    QLineEdit *m_timeoutField;
+    QLabel *m_problem;
 };
-PreferencesWindow buildPreferencesWindow(const QString &value);

@@ -1,6 +1,7 @@
 #include "ui/presentwindow.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 
 bool canPlaceWindows()
@@ -16,4 +17,10 @@ void presentWindow(QWidget *window)
         return;
     window->raise();
     window->activateWindow();
+}
+
+QRect availableScreenArea()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }

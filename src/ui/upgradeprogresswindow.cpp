@@ -2,6 +2,7 @@
 
 #include "core/geometry.h"
 #include "text/uitext.h"
+#include "ui/presentwindow.h"
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
@@ -38,11 +39,9 @@ UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(Ui::FirmwareUpdating.text());
     setFixedSize(Width, Height);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(0, 0, Width, Height);
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    QRect frame(0, 0, Width, Height);
+    frame.moveCenter(availableScreenArea().center());
+    move(frame.topLeft());
 
     spinner = new QProgressBar(this);
     spinner->setGeometry(childFrame(10, 60, 280, 20));

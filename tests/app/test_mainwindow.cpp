@@ -13,9 +13,9 @@
 #include <QTest>
 
 namespace {
-QString cell(const AppDelegate &delegate, int row, int column)
+QString cell(const Controller &app, int row, int column)
 {
-    const QAbstractItemModel *model = delegate.tableView->model();
+    const QAbstractItemModel *model = app.table()->model();
     return model->data(model->index(row, column)).toString();
 }
 } // namespace
@@ -23,20 +23,20 @@ QString cell(const AppDelegate &delegate, int row, int column)
 TEST(MainWindow, IsBuiltAsDescribed)
 {
     LaunchedApp app(0);
-    AppDelegate &d = *app.delegate;
-    EXPECT_EQ(d.window->windowTitle(), QStringLiteral("Quorvale"));
+    MainWindow &window = *app.delegate->mainWindow();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvale"));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(d.window->geometry(), QRect(available.left() + 100, available.bottom() + 1 - 500, 600, 400));
-    EXPECT_TRUE(d.window->isVisible());
+    EXPECT_EQ(window.geometry(), QRect(available.left() + 100, available.bottom() + 1 - 500, 600, 400));
+    EXPECT_TRUE(window.isVisible());
     const QStringList headers{expectedText("Vendor", "制造商"), expectedText("Product", "产品"),
                               expectedText("FWVersion", "固件版本")};
     for (int column = 0; column < 3; ++column) {
-        EXPECT_EQ(d.tableView->model()->headerData(column, Qt::Horizontal).toString(), headers[column]);
-        EXPECT_EQ(d.tableView->columnWidth(column), 150);
+        EXPECT_EQ(app.table()->model()->headerData(column, Qt::Horizontal).toString(), headers[column]);
+        EXPECT_EQ(app.table()->columnWidth(column), 150);
     }
-    EXPECT_EQ(d.tableView->model()->rowCount(), 0); // no dock found yet
+    EXPECT_EQ(app.table()->model()->rowCount(), 0); // no dock found yet
 
-    const QList<QAction *> bar = d.window->menuBar()->actions();
+    const QList<QAction *> bar = window.menuBar()->actions();
     ASSERT_EQ(bar.size(), 1);
     EXPECT_EQ(bar[0]->text(), QStringLiteral("Application"));
     const QList<QAction *> items = bar[0]->menu()->actions();
@@ -53,8 +53,7 @@ TEST(MainWindow, IsBuiltAsDescribed)
 TEST(MainWindow, TableFollowsScansAndKeepsTheSelection)
 {
     LaunchedApp app(2);
-    AppDelegate &d = *app.delegate;
-    QAbstractItemModel *model = d.tableView->model();
+    QAbstractItemModel *model = app.table()->model();
     QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
     QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
@@ -73,23 +72,23 @@ TEST(MainWindow, TableFollowsScansAndKeepsTheSelection)
     };
 
     ASSERT_EQ(model->rowCount(), 2); // scanned while launching
-    EXPECT_EQ(QStringList({cell(d, 1, 0), cell(d, 1, 1), cell(d, 1, 2)}), (QStringList{"Talvex", "Dock 1", "N/A"}));
+    EXPECT_EQ(QStringList({cell(app, 1, 0), cell(app, 1, 1), cell(app, 1, 2)}), (QStringList{"Talvex", "Dock 1", "N/A"}));
     EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsEditable);
-    d.tableView->selectRow(1);
-    d.scanUSBDevices();
+    app.table()->selectRow(1);
+    app.monitor().scanUSBDevices();
     EXPECT_EQ(changes(), QStringList());
-    EXPECT_EQ(d.tableView->selectionModel()->selectedRows().value(0).row(), 1);
+    EXPECT_EQ(app.table()->selectionModel()->selectedRows().value(0).row(), 1);
 
     app.usb->next.devices[1].productName = QStringLiteral("Renamed");
-    d.scanUSBDevices();
+    app.monitor().scanUSBDevices();
     EXPECT_EQ(changes(), QStringList{"1-1/0-2"});
-    EXPECT_EQ(cell(d, 1, 1), QStringLiteral("Renamed"));
+    EXPECT_EQ(cell(app, 1, 1), QStringLiteral("Renamed"));
 
     app.rescan(3); // row 1 is "Dock 1" again
     EXPECT_EQ(changes(), QStringList{"1-1/0-2"});
     EXPECT_EQ(inserted.count(), 1);
     EXPECT_EQ(model->rowCount(), 3);
-    EXPECT_EQ(cell(d, 2, 1), QStringLiteral("Dock 2"));
+    EXPECT_EQ(cell(app, 2, 1), QStringLiteral("Dock 2"));
     app.rescan(0);
     EXPECT_EQ(changes(), QStringList());
     EXPECT_EQ(removed.count(), 1);
@@ -128,14 +127,14 @@ TEST(MainWindow, ClosingTheWindowQuitsAndStopsMonitoring)
 {
     LaunchedApp app(1);
     QSignalSpy quitting(qApp, &QCoreApplication::aboutToQuit);
-    QTimer::singleShot(100, app.delegate->window.get(), &QWidget::close);
+    QTimer::singleShot(100, app.delegate->mainWindow(), &QWidget::close);
     QTimer::singleShot(5000, qApp, &QCoreApplication::quit); // a safety net, not the expected path
     QElapsedTimer clock;
     clock.start();
     QApplication::exec();
     EXPECT_LT(clock.elapsed(), 4000);
     EXPECT_EQ(quitting.count(), 1);
-    EXPECT_FALSE(app.delegate->usbMonitorTimer);
+    EXPECT_FALSE(app.monitor().isMonitoring());
     const int calls = app.usb->calls;
     QTest::qWait(1200);
     EXPECT_EQ(app.usb->calls, calls);

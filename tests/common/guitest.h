@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/appdelegate.h"
+#include "app/upgradecontroller.h"
 #include "devices/usbdevicesource.h"
+#include "ui/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -32,41 +35,46 @@ public:
     {
         next = {};
         for (int i = 0; i < count; ++i)
-            next.devices.push_back({0x21C4, 0xB070, QStringLiteral("Talvex"), QStringLiteral("Dock %1").arg(i)});
+            next.devices.push_back({0x21C4, 0xB070, QStringLiteral("Talvex"), QStringLiteral("Dock %1").arg(i),
+                                    QStringLiteral("/sys/bus/usb/devices/1-%1").arg(i)});
     }
 
     UsbEnumeration next;
     int calls = 0;
 };
 
-// A controller, not launched, on a fake USB registry. Its version query is
-// counted, runs `duringQuery` and returns `answer`; an upgrade runs whatever
-// tool the directories hold.
+// A controller, not launched, on a fake USB registry, with settings in a
+// folder of its own. Its version query is counted, runs `duringQuery` and
+// returns `answer`; an upgrade runs whatever tool the directories hold.
 struct Controller {
     explicit Controller(ToolDirectories tools = {})
     {
         auto source = std::make_unique<FakeUsbSource>();
         usb = source.get();
-        delegate = std::make_unique<AppDelegate>(std::move(source), std::move(tools), [this](const QString &) {
+        delegate = std::make_unique<AppDelegate>(std::move(source), settingsFile(), std::move(tools), [this] {
             ++versionQueries;
             if (duringQuery)
                 duringQuery();
             return answer;
         });
     }
+    QString settingsFile() const { return settingsDir.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
+    DeviceMonitor &monitor() const { return delegate->monitor(); }
+    MyTableView *table() const { return delegate->mainWindow()->tableView(); }
     void rescan(int docks)
     {
         usb->setDocks(docks);
-        delegate->scanUSBDevices();
+        monitor().scanUSBDevices();
     }
     QStringList versions() const
     {
         QStringList result;
-        for (const DeviceRecord &record : delegate->data)
+        for (const DeviceRecord &record : monitor().devices())
             result << record.fwversion;
         return result;
     }
 
+    QTemporaryDir settingsDir;
     FakeUsbSource *usb;
     std::optional<QString> answer;
     std::function<void()> duringQuery;
@@ -167,7 +175,13 @@ inline std::optional<QStringList> rightClick(QWidget *target, QPoint pos, const 
         activate);
 }
 
-inline QPoint rowCenter(const AppDelegate &d, int row)
+inline QPoint rowCenter(const Controller &app, int row)
 {
-    return d.tableView->visualRect(d.tableView->model()->index(row, 1)).center();
+    return app.table()->visualRect(app.table()->model()->index(row, 1)).center();
+}
+
+// Right-clicks a row of the table, activating the menu item with this title, if any.
+inline std::optional<QStringList> rightClickRow(const Controller &app, int row, const QString &activate = {})
+{
+    return rightClick(app.table()->viewport(), rowCenter(app, row), activate);
 }

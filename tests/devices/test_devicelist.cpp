@@ -52,7 +52,8 @@ TEST(DeviceName, ControlCharactersBecomeReplacementCharacters)
 namespace {
 UsbDeviceFacts dock(std::optional<QString> vendor, std::optional<QString> product)
 {
-    return {DockVendorId, DockProductId, std::move(vendor), std::move(product)};
+    const QString where = QStringLiteral("/sys/bus/usb/devices/") + vendor.value_or("-") + product.value_or("-");
+    return {DockVendorId, DockProductId, std::move(vendor), std::move(product), where};
 }
 } // namespace
 
@@ -61,25 +62,28 @@ UsbDeviceFacts dock(std::optional<QString> vendor, std::optional<QString> produc
 TEST(DeviceList, KeepsDocksInOrderWithHexFallbacksAndCarriedVersions)
 {
     const DeviceList previous = {
-        {"Talvex", "Other", "9.9"},
-        {"Talvex", "TD-70", "1.2.3"},
-        {"Talvex", "TD-70", "4.5.6"},
-        {"talvex", "TD-70", "7.7"}, // names compare case-sensitively
+        {"Talvex", "Other", "9.9", {}},
+        {"Talvex", "TD-70", "1.2.3", {}},
+        {"Talvex", "TD-70", "4.5.6", {}},
+        {"talvex", "TD-70", "7.7", {}}, // names compare case-sensitively
     };
     const std::vector<UsbDeviceFacts> devices = {
-        {0x046D, 0xC31C, "Logitech", "Keyboard"},
+        {0x046D, 0xC31C, "Logitech", "Keyboard", {}},
         dock(std::nullopt, "TD-70"),
-        {DockVendorId, 0xB071, "Talvex", "TD-70"}, // same maker, other product
-        {0x21C5, DockProductId, "Talvex", "TD-70"},
+        {DockVendorId, 0xB071, "Talvex", "TD-70", {}}, // same maker, other product
+        {0x21C5, DockProductId, "Talvex", "TD-70", {}},
         dock("Talvex", "TD-70"),
         dock("Talvex", std::nullopt),
-        {0, 0, std::nullopt, std::nullopt}, // unreadable IDs
+        {0, 0, std::nullopt, std::nullopt, {}}, // unreadable IDs
         dock("Talvex", "TD-70"),
         dock("Talvex", "TD-80"),
     };
     const DeviceList expected = {
-        {"0x21C4", "TD-70", "N/A"}, {"Talvex", "TD-70", "1.2.3"}, {"Talvex", "0xB070", "N/A"},
-        {"Talvex", "TD-70", "1.2.3"}, {"Talvex", "TD-80", "N/A"},
+        {"0x21C4", "TD-70", "N/A", "/sys/bus/usb/devices/-TD-70"},
+        {"Talvex", "TD-70", "1.2.3", "/sys/bus/usb/devices/TalvexTD-70"},
+        {"Talvex", "0xB070", "N/A", "/sys/bus/usb/devices/Talvex-"},
+        {"Talvex", "TD-70", "1.2.3", "/sys/bus/usb/devices/TalvexTD-70"},
+        {"Talvex", "TD-80", "N/A", "/sys/bus/usb/devices/TalvexTD-80"},
     };
     EXPECT_EQ(buildDeviceList(devices, previous), expected);
 }

@@ -1,15 +1,24 @@
-#include "app/appdelegate.h"
+#include "devices/devicemonitor.h"
 #include "devices/devicelist.h"
 #include "devices/udevusbsource.h"
 #include "usbtestbed.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 namespace {
 class UdevScan : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UsbTestbed::available()) << "run this test under umockdev-wrapper"; }
-    DeviceList scan() { return buildDeviceList(UdevUsbSource().enumerate().devices, {}); }
+    // The rows without their sysfs paths.
+    DeviceList scan()
+    {
+        DeviceList rows = buildDeviceList(UdevUsbSource().enumerate().devices, {});
+        for (DeviceRecord &row : rows)
+            row.syspath.clear();
+        return rows;
+    }
 
     UsbTestbed testbed;
 };
@@ -20,7 +29,7 @@ TEST_F(UdevScan, OneDeviceByItsAttributes)
 {
     EXPECT_TRUE(scan().isEmpty());
     const auto row = [](const QString &vendor, const QString &product) {
-        return DeviceList{{vendor, product, QStringLiteral("N/A")}};
+        return DeviceList{{vendor, product, QStringLiteral("N/A"), {}}};
     };
     const QByteArray huge(1 << 20, 'A');
     const struct {
@@ -49,21 +58,24 @@ TEST_F(UdevScan, OneDeviceByItsAttributes)
 
 // Every scan reads the bus afresh: docks that come and go are followed, and a
 // dock that comes back starts without a version.
-TEST_F(UdevScan, ControllerFollowsDocksBetweenScans)
+TEST_F(UdevScan, MonitorFollowsDocksBetweenScans)
 {
-    AppDelegate delegate(std::make_unique<UdevUsbSource>());
+    int queries = 0;
+    DeviceMonitor monitor(std::make_unique<UdevUsbSource>(),
+                          [&] { return ++queries == 1 ? std::optional<QString>("1.0.3") : std::nullopt; });
     const QString dock = testbed.addDock();
     testbed.add({"046d", "c31c", "Logitech", "Keyboard"});
-    delegate.scanUSBDevices();
-    ASSERT_EQ(delegate.data.size(), 1);
-    delegate.data[0].fwversion = QStringLiteral("1.0.3");
-    delegate.scanUSBDevices();
-    EXPECT_EQ(delegate.data.value(0).fwversion, QStringLiteral("1.0.3"));
+    monitor.scanUSBDevices();
+    monitor.scanUSBDevices();
+    ASSERT_EQ(monitor.devices().size(), 1);
+    EXPECT_EQ(monitor.devices().value(0).fwversion, QStringLiteral("1.0.3"));
+    // A dock is known by where it sits on the bus.
+    EXPECT_TRUE(QFile::exists(monitor.devices().value(0).syspath + QStringLiteral("/idVendor")));
 
     testbed.remove(dock);
-    delegate.scanUSBDevices();
-    EXPECT_TRUE(delegate.data.isEmpty());
+    monitor.scanUSBDevices();
+    EXPECT_TRUE(monitor.devices().isEmpty());
     testbed.addDock();
-    delegate.scanUSBDevices();
-    EXPECT_EQ(delegate.data.value(0).fwversion, QStringLiteral("N/A"));
+    monitor.scanUSBDevices();
+    EXPECT_EQ(monitor.devices().value(0).fwversion, QStringLiteral("N/A"));
 }

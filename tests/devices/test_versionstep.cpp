@@ -14,22 +14,22 @@ TEST(VersionStep, OneQueryEachTimeDocksAppearServesEveryDock)
 {
     Harness h;
     h.rescan(0); // NO, empty list: stays NO, no query
-    EXPECT_FALSE(h.delegate->fwQueried);
+    EXPECT_FALSE(h.monitor().versionQueried());
     EXPECT_EQ(h.versionQueries, 0);
 
     h.rescan(2); // NO, docks: query and write to every row
-    EXPECT_TRUE(h.delegate->fwQueried);
+    EXPECT_TRUE(h.monitor().versionQueried());
     EXPECT_EQ(h.versionQueries, 1);
     EXPECT_EQ(h.versions(), (QStringList{"1.0.3", "1.0.3"}));
 
     h.answer = QStringLiteral("9.9");
     h.rescan(1); // YES, docks (one unplugged): nothing, the version carries over
     EXPECT_EQ(h.versionQueries, 1);
-    EXPECT_TRUE(h.delegate->fwQueried);
+    EXPECT_TRUE(h.monitor().versionQueried());
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
 
     h.rescan(0); // YES, empty list: back to NO
-    EXPECT_FALSE(h.delegate->fwQueried);
+    EXPECT_FALSE(h.monitor().versionQueried());
     h.rescan(1);
     EXPECT_EQ(h.versionQueries, 2);
     EXPECT_EQ(h.versions(), QStringList{"9.9"});
@@ -40,7 +40,7 @@ TEST(VersionStep, OneQueryEachTimeDocksAppearServesEveryDock)
         h.answer = answer;
         h.rescan(1);
         h.rescan(1);
-        EXPECT_TRUE(h.delegate->fwQueried);
+        EXPECT_TRUE(h.monitor().versionQueried());
         EXPECT_EQ(h.versions(), QStringList{"N/A"});
     }
     EXPECT_EQ(h.versionQueries, 4);
@@ -55,15 +55,15 @@ TEST(VersionStep, FailedEnumerationChangesNothing)
     const QString failure = QStringLiteral("IOServiceGetMatchingServices failed: fffffffe");
     h.usb->next.failure = failure;
     LogCapture log;
-    h.delegate->scanUSBDevices();
+    h.monitor().scanUSBDevices();
     EXPECT_EQ(log.texts(), QStringList{failure});
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
-    EXPECT_TRUE(h.delegate->fwQueried);
+    EXPECT_TRUE(h.monitor().versionQueried());
 
     h.rescan(0);
     h.usb->next.failure = failure;
-    h.delegate->scanUSBDevices();
-    EXPECT_FALSE(h.delegate->fwQueried);
+    h.monitor().scanUSBDevices();
+    EXPECT_FALSE(h.monitor().versionQueried());
     EXPECT_EQ(h.versionQueries, 1);
 }
 
@@ -89,26 +89,26 @@ TEST(VersionStep, ScansNestedInTheQueryWait)
     };
     h.rescan(1);
     EXPECT_TRUE(h.versions().isEmpty());
-    EXPECT_FALSE(h.delegate->fwQueried);
+    EXPECT_FALSE(h.monitor().versionQueried());
     h.rescan(1);
     EXPECT_EQ(h.versionQueries, 3);
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
 }
 
 // The query waits in a nested event loop; monitoring must go on in it, so a
-// dock unplugged during the query leaves the list while the query still runs.
+// dock unplugged during the query leaves the list while the query still runs,
+// also during the first query, which the first scan at start-up makes.
 TEST(VersionStep, TicksKeepScanningDuringTheQuery)
 {
     Harness h;
-    h.delegate->startUSBMonitoring();
     bool rowGoneDuringQuery = false;
     h.duringQuery = [&] {
         h.duringQuery = nullptr;
         h.usb->setDocks(0);
-        rowGoneDuringQuery = serveUntil([&] { return h.delegate->data.isEmpty(); }, 3000);
+        rowGoneDuringQuery = serveUntil([&] { return h.monitor().devices().isEmpty(); }, 3000);
     };
-    h.usb->setDocks(1); // the next tick lists the dock and starts the query
-    serveUntil([&] { return h.versionQueries > 0; }, 5000);
+    h.usb->setDocks(1);
+    h.monitor().startUSBMonitoring();
     EXPECT_EQ(h.versionQueries, 1);
     EXPECT_TRUE(rowGoneDuringQuery);
 }

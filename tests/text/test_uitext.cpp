@@ -2,48 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <utility>
 
-// The catalogue word for word, in order. Full-width marks are written as
-// escapes so that they cannot be mistaken for ASCII ones.
+// The catalogue word for word, in order, as catalogue.tsv lists the pairs.
 TEST(Catalogue, EveryPairExactly)
 {
-    const std::pair<const char *, const char *> expected[] = {
-        {"Vendor", "制造商"},
-        {"Product", "产品"},
-        {"FWVersion", "固件版本"},
-        {"Preferences", "偏好设置"},
-        {"Quit %@", "退出 %@"},
-        {"Copy Device Info", "复制设备信息"},
-        {"Upgrade Firmware", "升级固件"},
-        {"Select Firmware File", "选择固件文件"},
-        {"Please select a .bin firmware file", "请选择一个 .bin 固件文件"},
-        {"Unknown", "未知"},
-        {"Device", "设备"},
-        {"File", "文件"},
-        {"Confirm to start firmware upgrade?", "确认开始升级固件?"},
-        {"Confirm Firmware Upgrade", "确认升级固件"},
-        {"Confirm Upgrade", "确认升级"},
-        {"Cancel", "取消"},
-        {"Firmware Updating", "升级固件中"},
-        {"Upgrading firmware, do not disconnect USB device", "正在升级固件\uFF0C请勿断开USB设备"},
-        {"Upgrade timeout (seconds, 0 to disable):", "升级超时\uFF08秒\uFF0C0 表示禁用\uFF09\uFF1A"},
-        {"Save", "保存"},
-        {"Upgrade tool exited abnormally!", "升级工具异常退出\uFF01"},
-        {"Firmware upgrade successful!", "固件升级成功\uFF01"},
-        {"Firmware upgrade failed!", "固件升级失败\uFF01"},
-        {"Upgrade Success", "升级成功"},
-        {"Upgrade Failed", "升级失败"},
-        {"Failed to launch upgrade tool: %@", "无法启动升级工具: %@"},
-        {"OK", "确定"},
-        {"Docks", "扩展坞"},
-        {"Upgrade progress", "升级进度"},
-    };
+    QFile file(QStringLiteral(CATALOGUE_TSV));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> expected = file.readAll().trimmed().split('\n');
     ASSERT_EQ(std::size(Ui::All), std::size(expected));
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        EXPECT_STREQ(Ui::All[i].english, expected[i].first);
-        EXPECT_STREQ(Ui::All[i].chinese, expected[i].second);
-    }
+    for (std::size_t i = 0; i < std::size(Ui::All); ++i)
+        EXPECT_EQ(QByteArray(Ui::All[i].english) + '\t' + Ui::All[i].chinese, expected[qsizetype(i)]);
     // A value is put in as it is, even one that looks like a placeholder.
     EXPECT_EQ(fillPlaceholder(QString::fromUtf8(Ui::Quit.chinese), QStringLiteral("a%@b")), QStringLiteral("退出 a%@b"));
     EXPECT_EQ(fillPlaceholder(QString::fromUtf8(Ui::FailedToLaunch.chinese), QStringLiteral("No such file")),

@@ -1,6 +1,7 @@
 #include "guitest.h"
 #include "logcapture.h"
-#include "ui/preferencesvalue.h"
+#include "settings/preferencesvalue.h"
+#include "ui/preferenceswindow.h"
 
 #include <gtest/gtest.h>
 
@@ -10,136 +11,135 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-// Every test keeps its settings in a folder of its own.
+// A controller whose settings live in a folder of the test's own.
 class Preferences : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
-        QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-    }
-    QString settingsFile() const { return home.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
     void writeFile(const QByteArray &text)
     {
-        QDir(home.path()).mkpath(QStringLiteral("Quorvale"));
-        QFile file(settingsFile());
+        QDir().mkpath(QFileInfo(app.settingsFile()).path());
+        QFile file(app.settingsFile());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(text);
     }
+    PreferencesWindow *window() const { return app.delegate->preferences(); }
+    QLineEdit *field() const { return window()->timeoutField(); }
     QString openAndRead()
     {
-        d.openPreferences();
-        return d.timeoutField->text();
+        app.delegate->openPreferences();
+        return field()->text();
     }
-    // The window must be open: opening it logs a warning on the offscreen platform.
+    // The window must be open.
     void typeAndSave(const QString &text)
     {
-        d.timeoutField->setText(text);
-        QTest::mouseClick(d.preferencesWindow->findChild<QPushButton *>(), Qt::LeftButton);
+        field()->setText(text);
+        QTest::mouseClick(window()->findChild<QPushButton *>(), Qt::LeftButton);
         QCoreApplication::processEvents();
     }
+    QString problem() const { return window()->findChild<QLabel *>(QStringLiteral("timeoutProblem"))->text(); }
+    // A new controller, which builds its window anew.
+    void restart() { app.delegate = std::make_unique<AppDelegate>(std::make_unique<FakeUsbSource>(), app.settingsFile()); }
 
-    QTemporaryDir home;
-    AppDelegate d{std::make_unique<FakeUsbSource>(), ToolDirectories{},
-                  [](const QString &) { return std::optional<QString>(); }};
+    Controller app;
 };
 } // namespace
 
-TEST_F(Preferences, FirstOpenShowsThirtyInTheWindowAsDescribed)
+TEST_F(Preferences, FirstOpenShowsTheDefaultInTheWindowAsDescribed)
 {
-    EXPECT_EQ(openAndRead(), QStringLiteral("30"));
-    QWidget &window = *d.preferencesWindow;
+    EXPECT_EQ(openAndRead(), QStringLiteral("600"));
+    QWidget &w = *window();
     const Qt::WindowFlags wanted = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
-    EXPECT_EQ(window.windowFlags() & wanted, wanted);
-    EXPECT_FALSE(window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(window.windowTitle(), expectedText("Preferences", "偏好设置"));
+    EXPECT_EQ(w.windowFlags() & wanted, wanted);
+    EXPECT_FALSE(w.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(w.windowTitle(), expectedText("Preferences", "偏好设置"));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(window.geometry(), QRect(available.left() + 200, available.bottom() + 1 - 340, 360, 140));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
-    const auto *label = window.findChild<QLabel *>();
+    EXPECT_EQ(w.geometry(), QRect(available.left() + 200, available.bottom() + 1 - 340, 360, 140));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    const auto *label = w.findChild<QLabel *>();
     EXPECT_EQ(label->text(),
               expectedText("Upgrade timeout (seconds, 0 to disable):", "升级超时\uFF08秒\uFF0C0 表示禁用\uFF09\uFF1A"));
     EXPECT_EQ(label->geometry(), QRect(20, 38, 320, 22));
-    EXPECT_EQ(d.timeoutField->geometry(), QRect(20, 68, 120, 24));
-    const auto *save = window.findChild<QPushButton *>();
+    EXPECT_EQ(field()->geometry(), QRect(20, 68, 120, 24));
+    const auto *save = w.findChild<QPushButton *>();
     EXPECT_EQ(save->text(), expectedText("Save", "保存"));
     EXPECT_EQ(save->geometry(), QRect(240, 100, 100, 28));
 }
 
-TEST_F(Preferences, ShowsTheStoredValueRounded)
+// What the window shows is what an upgrade applies: a stored value that is
+// not a whole number of seconds in range means the default.
+TEST_F(Preferences, ShowsTheStoredValueAsTheRunAppliesIt)
 {
     const struct {
         const char *name;
         QByteArray stored;
         const char *shown;
     } cases[] = { // neighbours differ in size: Qt rereads a file whose size or time changed
-        {"45", "45", "45"}, {"12.7", "12.7", "13"}, {"2.5, rounded as printf does", "2.5", "2"}, {"-5", "-5", "-5"},
-        {"the string 15", "\"15\"", "15"}, {"a list", "15, 20", "30"},
-        {"a broken variant", "@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x10)", "30"},
-        {"binary junk", QByteArray("\0\xff[[\n=\n[General\n", 16), "0"},
+        {"45", "45", "45"}, {"0 disables", "0", "0"}, {"30.0", "30.0", "30"}, {"2.5", "2.5", "600"},
+        {"the string 15", "\"15\"", "15"}, {"0.4", "0.4", "600"}, {"-5", "-5", "600"}, {"abc", "abc", "600"},
+        {"3s", "3s", "600"}, {"beyond a day", "86401", "600"}, {"a list", "15, 20", "600"},
+        {"a broken variant", "@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x10)", "600"},
+        {"binary junk", QByteArray("\0\xff[[\n=\n[General\n", 16), "600"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         writeFile("[General]\nUpgradeTimeoutSeconds=" + c.stored + "\n");
+        const QVariant stored = QSettings(app.settingsFile(), QSettings::NativeFormat).value(UpgradeTimeoutKey);
+        EXPECT_EQ(QString::number(upgradeTimeoutSeconds(stored)), QLatin1String(c.shown));
         EXPECT_EQ(openAndRead(), QString::fromLatin1(c.shown));
-        d.preferencesWindow.reset();
+        restart();
     }
 }
 
-TEST_F(Preferences, SaveStoresTheParsedDouble)
+// Only a whole number of seconds from 0 to a day is saved; anything else is
+// refused with a line saying what the field takes, and nothing is stored.
+TEST_F(Preferences, SaveStoresWholeSecondsOnly)
 {
     const struct {
         const char *typed;
-        double stored;
-        const char *shownNext;
-        QByteArray fileBefore;
-    } cases[] = {
-        {"30", 30, "30", ""}, // the text first shown, saved as it is
-        {"abc", 0, "0", ""},
-        // Replaced while the window was open by a file Qt cannot parse.
-        {"20s", 20, "20", "[General\nUpgradeTimeoutSeconds=7\n"},
-        {"2.7", 2.7, "3", ""},
-    };
+        int stored; // -1: refused
+    } cases[] = {{"45", 45}, {" 0 ", 0}, {"86400", 86400}, {"20s", -1}, {"2.5", -1}, {"-1", -1}, {"86401", -1}, {"abc", -1}, {"", -1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
-        d.openPreferences();
-        if (!c.fileBefore.isEmpty())
-            writeFile(c.fileBefore);
+        QFile::remove(app.settingsFile());
+        app.delegate->openPreferences();
         LogCapture log;
         typeAndSave(QString::fromLatin1(c.typed));
         EXPECT_TRUE(log.texts().isEmpty());
-        EXPECT_FALSE(d.preferencesWindow);
-        const QVariant stored = QSettings().value(UpgradeTimeoutKey);
-        EXPECT_EQ(stored.typeId(), QMetaType::Double);
+        const QVariant stored = QSettings(app.settingsFile(), QSettings::NativeFormat).value(UpgradeTimeoutKey);
+        if (c.stored < 0) {
+            ASSERT_TRUE(window() && window()->isVisible());
+            EXPECT_EQ(problem(), expectedText("Enter a whole number of seconds from 0 to 86400.",
+                                              "请输入 0 到 86400 之间的整数秒数\u3002"));
+            EXPECT_FALSE(stored.isValid());
+            window()->close();
+            continue;
+        }
+        EXPECT_FALSE(window());
         EXPECT_EQ(stored.toDouble(), c.stored);
-        // On disk, for the next run.
-        QFile file(settingsFile());
+        QFile file(app.settingsFile()); // on disk as a number, for the next run
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_TRUE(file.readAll().contains("UpgradeTimeoutSeconds=" + QByteArray::number(c.stored) + "\n"));
-        EXPECT_EQ(openAndRead(), QString::fromLatin1(c.shownNext));
-        d.preferencesWindow.reset();
+        EXPECT_EQ(openAndRead(), QString::number(c.stored));
+        restart();
     }
 }
 
 TEST_F(Preferences, OnlySaveStores)
 {
-    d.openPreferences();
-    QWidget *window = d.preferencesWindow.get();
-    QTest::keyClicks(d.timeoutField, QStringLiteral("5"));
-    QTest::keyClick(d.timeoutField, Qt::Key_Return);
+    app.delegate->openPreferences();
+    QWidget *w = window();
+    QTest::keyClicks(field(), QStringLiteral("5"));
+    QTest::keyClick(field(), Qt::Key_Return);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window->isVisible());
-    window->close();
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(openAndRead(), QStringLiteral("305"));
-    EXPECT_EQ(d.preferencesWindow.get(), window);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(QFile::exists(settingsFile()));
+    EXPECT_TRUE(w->isVisible());
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(openAndRead(), QStringLiteral("6005"));
+    EXPECT_EQ(window(), w);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(QFile::exists(app.settingsFile()));
 }
 
 TEST_F(Preferences, UnwritableSettingsKeepTheWindowAndSayWhy)
@@ -147,25 +147,23 @@ TEST_F(Preferences, UnwritableSettingsKeepTheWindowAndSayWhy)
     const struct {
         const char *name, *folder /* made where the settings need a file */, *reason;
     } cases[] = {
-        {"file taken by a folder", "Quorvale/Quorvale.conf", ": Filename refers to a directory"},
-        {"lock taken by a folder", "Quorvale/Quorvale.conf.lock", ": its lock file "},
+        {"file taken by a folder", "", ": Filename refers to a directory"},
+        {"lock taken by a folder", ".lock", ": its lock file "},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir place;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, place.path());
-        QDir(place.path()).mkpath(QString::fromLatin1(c.folder));
-        d.openPreferences();
+        QDir().mkpath(app.settingsFile() + QLatin1String(c.folder));
+        app.delegate->openPreferences();
         LogCapture log;
         typeAndSave(QStringLiteral("20"));
-        const QString path = place.filePath(QStringLiteral("Quorvale/Quorvale.conf"));
         const QString line = log.texts().join(u'|');
-        EXPECT_TRUE(line.startsWith("Failed to save preferences: cannot write " + path + c.reason))
+        EXPECT_TRUE(line.startsWith("Failed to save preferences: cannot write " + app.settingsFile() + c.reason))
             << line.toStdString();
-        ASSERT_TRUE(d.preferencesWindow);
-        EXPECT_TRUE(d.preferencesWindow->isVisible());
-        EXPECT_EQ(d.timeoutField->text(), QStringLiteral("20"));
-        EXPECT_FALSE(QSettings().contains(UpgradeTimeoutKey));
-        d.preferencesWindow.reset();
+        ASSERT_TRUE(window());
+        EXPECT_TRUE(window()->isVisible());
+        EXPECT_EQ(field()->text(), QStringLiteral("20"));
+        window()->close();
+        QDir(app.settingsFile() + QLatin1String(c.folder)).removeRecursively();
+        EXPECT_FALSE(QSettings(app.settingsFile(), QSettings::NativeFormat).contains(UpgradeTimeoutKey));
     }
 }

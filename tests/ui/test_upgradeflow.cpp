@@ -1,5 +1,6 @@
 #include "guitest.h"
 #include "logcapture.h"
+#include "settings/preferencesvalue.h"
 #include "ui/firmwarefiledialog.h"
 #include "ui/upgradeprogresswindow.h"
 
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
 namespace {
@@ -45,15 +47,25 @@ struct Fixture : ::testing::Test {
         qunsetenv("TALVEX_SIM_MISBEHAVE");
         for (const QStringList &extra : {QStringList{image("dock.bin")}, QStringList{image("bad.bin"), "--corrupt"}})
             ASSERT_EQ(QProcess::execute(MAKE_FIRMWARE_IMAGE_PATH, QStringList{"--version", "2.1.0", "--out"} + extra), 0);
-        app = std::make_unique<LaunchedApp>(2, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+        launch(2, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+        rightClickRow(*app, 1);
+    }
+    void launch(int docks, ToolDirectories tools)
+    {
+        app = std::make_unique<LaunchedApp>(docks, std::move(tools));
         d = app->delegate.get();
-        d->selectedRow = 1;
+    }
+    UpgradeController &upgrades() const { return d->upgrades(); }
+    void storeTimeout(const char *value)
+    {
+        QSettings(app->settingsFile(), QSettings::NativeFormat).setValue(UpgradeTimeoutKey, value);
     }
     QString image(const char *name) const { return dir.filePath(QStringLiteral("fw/") + QLatin1String(name)); }
     bool upgradeEnabledInMenu()
     {
+        MyTableView *table = app->table();
         const std::unique_ptr<QMenu> menu(
-            d->tableViewMenuForEvent(d->tableView, d->tableView->viewport()->mapToGlobal(rowCenter(*d, 1))));
+            d->mainWindow()->tableViewMenuForEvent(table, table->viewport()->mapToGlobal(rowCenter(*app, 1))));
         return menu && menu->actions().last()->isEnabled();
     }
 
@@ -62,12 +74,12 @@ struct Fixture : ::testing::Test {
     AppDelegate *d = nullptr;
 };
 
-TEST_F(Fixture, NoDialogWithoutAValidRow)
+TEST_F(Fixture, NoDialogWithoutADock)
 {
-    for (const qint64 row : {qint64(-1), qint64(2)}) {
-        d->selectedRow = row;
-        EXPECT_EQ(openDialog(d), nullptr) << row;
-    }
+    upgrades().upgradeFirmware(QStringLiteral("/sys/bus/usb/devices/9-9"));
+    QCoreApplication::processEvents();
+    launch(2, {}); // no row's menu opened yet
+    EXPECT_EQ(openDialog(d), nullptr);
 }
 
 TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
@@ -93,16 +105,19 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     // The record shown is the one at the selected row; the file by its name only.
     EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
                                         "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
-    EXPECT_FALSE(d->upgradeInProgress());
+    EXPECT_FALSE(upgrades().upgradeInProgress());
 
-    // The list shrank while the dialog was open: the selected row names no record.
+    // The dock was unplugged while the dialog was open: the row now shows
+    // another dock, and the flow ends without a word.
     ASSERT_NE(dialog = openDialog(d), nullptr);
-    app->rescan(1);
+    app->usb->setDocks(3);
+    app->usb->next.devices.erase(app->usb->next.devices.begin() + 1);
+    app->monitor().scanUSBDevices();
     AlertAnswer none(1);
     choose(dialog, image("dock.bin"));
     serveUntil([] { return false; }, 300);
     EXPECT_FALSE(none.seen());
-    EXPECT_FALSE(d->upgradeInProgress());
+    EXPECT_FALSE(upgrades().upgradeInProgress());
     EXPECT_TRUE(log.texts().filter(QRegularExpression(QStringLiteral("^(Starting|\\[Upgrade\\])"))).isEmpty());
 }
 
@@ -116,8 +131,8 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     choose(dialog, image("dock.bin"));
     ASSERT_TRUE(serveUntil([&] { return confirm.seen(); }));
     EXPECT_TRUE(log.contains(QStringLiteral("Starting firmware upgrade for Talvex Dock 1 with file: ") + image("dock.bin")));
-    ASSERT_TRUE(d->upgradeInProgress());
-    ASSERT_TRUE(d->progressWindow && d->progressWindow->isVisible());
+    ASSERT_TRUE(upgrades().upgradeInProgress());
+    ASSERT_TRUE(upgrades().progressWindow() && upgrades().progressWindow()->isVisible());
 
     // While it runs: no second upgrade, and no version query to share the dock.
     EXPECT_FALSE(upgradeEnabledInMenu());
@@ -125,13 +140,16 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     app->rescan(0);
     app->rescan(2);
     EXPECT_EQ(app->versionQueries, queries);
-    EXPECT_FALSE(d->fwQueried);
+    EXPECT_FALSE(app->monitor().versionQueried());
 
-    AlertAnswer result(0);
-    EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
+    bool progressVisible = true;
+    AlertAnswer result(0, [&] { progressVisible = upgrades().progressWindow()->isVisible(); });
+    EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
     EXPECT_EQ(result.headline, expectedText("Upgrade Success", "升级成功"));
     EXPECT_EQ(result.text, expectedText("Firmware upgrade successful!", "固件升级成功！"));
-    EXPECT_FALSE(d->progressWindow->isVisible());
+    EXPECT_EQ(result.buttons, QStringList{expectedText("OK", "确定")});
+    EXPECT_TRUE(result.applicationModal);
+    EXPECT_FALSE(progressVisible); // closed before the alert
     EXPECT_TRUE(log.contains(QStringLiteral("[Upgrade] Success: YES, Message: ") + result.text));
     EXPECT_TRUE(upgradeEnabledInMenu());
 
@@ -140,50 +158,66 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_EQ(app->versionQueries, queries + 1);
 }
 
-TEST_F(Fixture, FailedRunsReportFailure)
+// The stored timeout is the one the run applies, and 0 switches it off.
+TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
 {
-    struct Case {
-        const char *name;
-        ToolDirectories tools;
-        QString text;
+    const QString abnormal = expectedText("Upgrade tool exited abnormally!", "升级工具异常退出！");
+    const struct {
+        const char *name, *timeout, *paceMs, *file;
+        QString headline, text, logged;
+    } cases[] = {
+        {"corrupt image", "600", "1", "bad.bin", expectedText("Upgrade Failed", "升级失败"), abnormal, {}},
+        {"no tool", "600", "1", "dock.bin", expectedText("Upgrade Failed", "升级失败"),
+         expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: "), {}},
+        {"silent past the stored limit", "1", "1500", "dock.bin", expectedText("Upgrade Failed", "升级失败"), abnormal,
+         "[Upgrade] No output from firmware tool for 1 seconds; stopping it"},
+        {"no limit", "0", "1", "dock.bin", expectedText("Upgrade Success", "升级成功"), {}, {}},
     };
-    const Case cases[] = {
-        {"corrupt image", {}, expectedText("Upgrade tool exited abnormally!", "升级工具异常退出！")},
-        {"no tool", {dir.filePath(QStringLiteral("none")), {}}, expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: ")},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        if (!c.tools.executableDir.isEmpty()) {
-            app = std::make_unique<LaunchedApp>(1, c.tools);
-            d = app->delegate.get();
-        }
-        d->fwQueried = true;
+        if (QLatin1String(c.name) == QLatin1String("no tool"))
+            launch(1, {dir.filePath(QStringLiteral("none")), {}});
+        else
+            launch(1, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+        ASSERT_TRUE(app->monitor().versionQueried());
+        storeTimeout(c.timeout);
+        qputenv("TALVEX_SIM_PACE_MS", c.paceMs);
+        LogCapture log;
         AlertAnswer result(0);
-        d->performFirmwareUpgradeWithFilePath(image("bad.bin"));
-        EXPECT_TRUE(serveUntil([&] { return !d->upgradeInProgress() && result.seen(); }));
-        EXPECT_EQ(result.headline, expectedText("Upgrade Failed", "升级失败"));
+        upgrades().performFirmwareUpgradeWithFilePath(image(c.file));
+        EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
+        EXPECT_EQ(result.headline, c.headline);
         EXPECT_TRUE(result.text.startsWith(c.text)) << result.text.toStdString();
-        EXPECT_FALSE(d->fwQueried);
+        EXPECT_FALSE(app->monitor().versionQueried());
+        EXPECT_TRUE(c.logged.isEmpty() || log.contains(c.logged));
     }
 }
 
-// A quit during a flash waits for the run to end, then quits without the alert.
+// A quit during a flash, or the main window closed, waits for the run to
+// end, then quits without the alert.
 TEST_F(Fixture, QuitWaitsForTheRun)
 {
     qputenv("TALVEX_SIM_PACE_MS", "50");
-    LogCapture log;
-    const AlertAnswer alert(0);
-    QTimer::singleShot(0, [&] {
-        d->performFirmwareUpgradeWithFilePath(image("dock.bin"));
-        QCoreApplication::quit();
-    });
-    QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_FALSE(d->upgradeInProgress());
-    EXPECT_FALSE(alert.seen());
-    const QStringList lines = log.texts();
-    const qsizetype quit = lines.indexOf(QStringLiteral("[Upgrade] Quit requested during a firmware upgrade; quitting when it ends"));
-    const qsizetype saved = lines.indexOf(QRegularExpression(QStringLiteral("\\[Upgrade\\] Output saved to: .*")));
-    EXPECT_TRUE(quit >= 0 && saved > quit) << lines.join(QLatin1Char('\n')).toStdString();
+    for (const bool byClosingTheWindow : {false, true}) {
+        SCOPED_TRACE(byClosingTheWindow ? "window closed" : "quit");
+        launch(1, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+        LogCapture log;
+        const AlertAnswer alert(0);
+        QTimer::singleShot(0, [&] {
+            upgrades().performFirmwareUpgradeWithFilePath(image("dock.bin"));
+            if (byClosingTheWindow)
+                d->mainWindow()->close();
+            else
+                QCoreApplication::quit();
+        });
+        QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_FALSE(upgrades().upgradeInProgress());
+        EXPECT_FALSE(alert.seen());
+        const QStringList lines = log.texts();
+        const qsizetype quit = lines.indexOf(QStringLiteral("[Upgrade] Quit requested during a firmware upgrade; quitting when it ends"));
+        const qsizetype saved = lines.indexOf(QRegularExpression(QStringLiteral("\\[Upgrade\\] Output saved to: .*")));
+        EXPECT_TRUE(quit >= 0 && saved > quit) << lines.join(QLatin1Char('\n')).toStdString();
+    }
 }
 } // namespace

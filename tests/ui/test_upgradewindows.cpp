@@ -15,9 +15,7 @@
 TEST(ProgressWindow, IsBuiltAsDescribedAndLeavesTheMainWindowUsable)
 {
     LaunchedApp app(2);
-    AppDelegate &d = *app.delegate;
-    d.progressWindow = std::make_unique<UpgradeProgressWindow>();
-    UpgradeProgressWindow &window = *d.progressWindow;
+    UpgradeProgressWindow window;
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowTitleHint);
     EXPECT_TRUE(flags & Qt::CustomizeWindowHint); // only the hints asked for
@@ -42,8 +40,8 @@ TEST(ProgressWindow, IsBuiltAsDescribedAndLeavesTheMainWindowUsable)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_TRUE(d.window->isEnabled());
-    EXPECT_TRUE(rightClick(d.tableView->viewport(), rowCenter(d, 0)).has_value());
+    EXPECT_TRUE(app.delegate->mainWindow()->isEnabled());
+    EXPECT_TRUE(rightClickRow(app, 0).has_value());
 
     // A close request from the window system (a window menu, Alt+F4) reaches
     // the native window, which hands it on as spontaneous; it is refused.
@@ -52,42 +50,4 @@ TEST(ProgressWindow, IsBuiltAsDescribedAndLeavesTheMainWindowUsable)
     EXPECT_TRUE(window.isVisible());
     window.close(); // the program itself may
     EXPECT_FALSE(window.isVisible());
-}
-
-TEST(Reports, CloseTheProgressWindowThenAlert)
-{
-    LaunchedApp app(1);
-    AppDelegate &d = *app.delegate;
-    const QString failed = expectedText("Upgrade Failed", "升级失败");
-    const struct {
-        const char *name;
-        std::function<void()> report;
-        QString headline, text;
-    } cases[] = {
-        {"success", [&] { d.reportUpgradeResult(classifyUpgrade("Firmware update completed", 0, ExitKind::Normal)); },
-         expectedText("Upgrade Success", "升级成功"), expectedText("Firmware upgrade successful!", "固件升级成功！")},
-        {"failure", [&] { d.reportUpgradeResult(classifyUpgrade("", 0, ExitKind::Normal)); }, failed,
-         expectedText("Firmware upgrade failed!", "固件升级失败！")},
-        {"abnormal exit", [&] { d.reportUpgradeResult(classifyUpgrade("", 9, ExitKind::Signal)); }, failed,
-         expectedText("Upgrade tool exited abnormally!", "升级工具异常退出！")},
-        {"launch failure", [&] { d.reportLaunchFailure(QStringLiteral("execve: No such file or directory")); },
-         failed,
-         expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: ") + "execve: No such file or directory"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        d.progressWindow = std::make_unique<UpgradeProgressWindow>();
-        d.progressWindow->show();
-        bool progressVisible = true;
-        const AlertAnswer alert(0, [&] { progressVisible = d.progressWindow->isVisible(); });
-        c.report();
-        ASSERT_TRUE(alert.seen());
-        EXPECT_TRUE(alert.applicationModal);
-        EXPECT_FALSE(progressVisible);
-        EXPECT_EQ(alert.headline, c.headline);
-        EXPECT_EQ(alert.text, c.text);
-        EXPECT_EQ(alert.buttons, QStringList{expectedText("OK", "确定")});
-        ASSERT_TRUE(d.progressWindow); // closed, kept
-        EXPECT_FALSE(d.progressWindow->isVisible());
-    }
 }

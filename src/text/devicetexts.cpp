@@ -1,4 +1,4 @@
-#include "ui/devicetexts.h"
+#include "text/devicetexts.h"
 
 #include "text/uitext.h"
 

@@ -1,4 +1,4 @@
-#include "app/devicetablemodel.h"
+#include "ui/devicetablemodel.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/mytableview.h"
+#include "ui/mytableview.h"
 
 #include <QContextMenuEvent>
 #include <QItemSelectionModel>

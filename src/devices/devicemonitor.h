@@ -1,0 +1,65 @@
+#pragma once
+
+#include "devices/devicerecord.h"
+#include "devices/usbdevicesource.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+// Keeps the list of connected docks current: a scan at every tick of the
+// monitoring timer, and the docks' firmware version read once each time docks
+// appear. Lives on the main thread.
+class DeviceMonitor : public QObject {
+    Q_OBJECT
+public:
+    // Runs the firmware tool and returns the version it reports.
+    using VersionQuery = std::function<std::optional<QString>()>;
+    using Condition = std::function<bool()>;
+
+    DeviceMonitor(std::unique_ptr<UsbDeviceSource> source, VersionQuery query, QObject *parent = nullptr);
+    ~DeviceMonitor() override;
+
+    // While this holds, ticks do not scan (an application-modal alert or a
+    // menu is open and the list must stay as the user sees it).
+    void setFrozen(Condition frozen) { m_frozen = std::move(frozen); }
+    // Asked right before a version query; false leaves the version unread
+    // for a later scan (the tool is busy flashing a dock).
+    void setQueryAllowed(Condition allowed) { m_queryAllowed = std::move(allowed); }
+    void setTickInterval(std::chrono::milliseconds interval) { m_tickInterval = interval; }
+
+    void startUSBMonitoring();
+    void stopUSBMonitoring();
+    bool isMonitoring() const { return usbMonitorTimer != nullptr; }
+    void scanUSBDevices();
+    // Queues one scan; a request while one is queued adds nothing.
+    void requestScan();
+    // The next scan that lists docks reads their version again.
+    void forgetVersion() { fwQueried = false; }
+
+    const DeviceList &devices() const { return data; }
+    bool versionQueried() const { return fwQueried; }
+    // The dock at this sysfs path as the list holds it now.
+    std::optional<DeviceRecord> device(const QString &syspath) const;
+
+signals:
+    // The list was replaced or its versions written.
+    void devicesChanged();
+
+private:
+    void runVersionStep(const DeviceList &scanned);
+
+    std::unique_ptr<UsbDeviceSource> m_source;
+    const VersionQuery m_query;
+    Condition m_frozen, m_queryAllowed;
+    std::chrono::milliseconds m_tickInterval{1000};
+    std::unique_ptr<QTimer> usbMonitorTimer;
+    DeviceList data;
+    bool fwQueried = false;
+    bool m_scanQueued = false;
+};

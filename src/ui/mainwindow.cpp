@@ -1,0 +1,110 @@
+#include "ui/mainwindow.h"
+
+#include "core/geometry.h"
+#include "text/uitext.h"
+#include "ui/devicetablemodel.h"
+#include "ui/presentwindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyledItemDelegate>
+
+namespace {
+// Rows are picked, never cells: no frame around the "current" cell.
+class RowItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+} // namespace
+
+MainWindow::MainWindow(const DeviceList &devices)
+    : m_devices(devices)
+{
+    setWindowTitle(QStringLiteral("Quorvale"));
+    setGeometry(frameFromBottomLeft(availableScreenArea(), 100, 100, 600, 400));
+    buildTable();
+    buildMenuBar();
+}
+
+void MainWindow::buildTable()
+{
+    auto *table = new MyTableView(this);
+    const QStringList headers{Ui::Vendor.text(), Ui::Product.text(), Ui::FWVersion.text()};
+    m_model = new DeviceTableModel(m_devices, headers, table);
+    table->setModel(m_model);
+    for (int column = 0; column < DeviceColumnCount; ++column)
+        table->setColumnWidth(column, 150);
+    table->horizontalHeader()->setStretchLastSection(false);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table->verticalHeader()->hide();
+    table->setAlternatingRowColors(true);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setShowGrid(false);
+    table->setWordWrap(false);
+    table->setItemDelegate(new RowItemDelegate(table));
+    table->setMenuDelegate(this);
+    table->setAccessibleName(Ui::Docks.text());
+    setCentralWidget(table);
+    // Keyboard users start in the table: arrows highlight a row, the menu key opens its menu.
+    table->setFocus();
+    m_tableView = table;
+}
+
+void MainWindow::buildMenuBar()
+{
+    QMenu *menu = menuBar()->addMenu(QStringLiteral("Application"));
+
+    QAction *preferences = menu->addAction(Ui::Preferences.text());
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    preferences->setShortcutContext(Qt::ApplicationShortcut);
+    connect(preferences, &QAction::triggered, this, &MainWindow::preferencesRequested);
+
+    menu->addSeparator();
+
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString processName = arguments.isEmpty() ? QString() : QFileInfo(arguments.first()).fileName();
+    QAction *quit = menu->addAction(Ui::Quit.arg(processName));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void MainWindow::reloadData()
+{
+    m_model->reloadData();
+}
+
+QMenu *MainWindow::tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos)
+{
+    const int row = table->rowAt(table->viewport()->mapFromGlobal(globalPos).y());
+    if (row < 0 || row >= m_devices.size())
+        return nullptr;
+    m_selectedRow = row;
+    auto *menu = new QMenu(table);
+    menu->addAction(Ui::CopyDeviceInfo.text(), this, &MainWindow::copyRequested);
+    menu->addSeparator();
+    QAction *upgrade = menu->addAction(Ui::UpgradeFirmware.text(), this, &MainWindow::upgradeRequested);
+    // Two tools flashing one dock at once would corrupt its firmware.
+    upgrade->setEnabled(m_upgradeEnabled);
+    return menu;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    emit closeRequested();
+}

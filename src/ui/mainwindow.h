@@ -1,0 +1,45 @@
+#pragma once
+
+#include "devices/devicerecord.h"
+#include "ui/mytableview.h"
+
+#include <QMainWindow>
+
+class DeviceTableModel;
+
+// The main window: the dock table, which shows the list it is given and
+// offers each row's menu, and the menu bar. It reports what the user asked
+// for; the caller decides what follows.
+class MainWindow : public QMainWindow, public TableMenuDelegate {
+    Q_OBJECT
+public:
+    // The table reads `devices` at every call; reloadData() after it changed.
+    explicit MainWindow(const DeviceList &devices);
+
+    MyTableView *tableView() const { return m_tableView; }
+    void reloadData();
+    // The row whose menu was opened last, -1 before any.
+    qint64 selectedRow() const { return m_selectedRow; }
+    void setUpgradeEnabled(bool enabled) { m_upgradeEnabled = enabled; }
+
+    QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
+
+signals:
+    void preferencesRequested();
+    void copyRequested();
+    void upgradeRequested();
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildTable();
+    void buildMenuBar();
+
+    const DeviceList &m_devices;
+    MyTableView *m_tableView = nullptr;
+    DeviceTableModel *m_model = nullptr;
+    qint64 m_selectedRow = -1;
+    bool m_upgradeEnabled = true;
+};
