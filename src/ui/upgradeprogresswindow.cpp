@@ -43,25 +43,25 @@ UpgradeProgressWindow::UpgradeProgressWindow(QWidget *parent)
     frame.moveCenter(availableScreenArea().center());
     move(frame.topLeft());
 
-    spinner = new QProgressBar(this);
-    spinner->setGeometry(childFrame(10, 60, 280, 20));
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setAccessibleName(Ui::UpgradeProgress.text());
+    m_spinner = new QProgressBar(this);
+    m_spinner->setGeometry(childFrame(10, 60, 280, 20));
+    m_spinner->setRange(0, 0);
+    m_spinner->setTextVisible(false);
+    m_spinner->setAccessibleName(Ui::UpgradeProgress.text());
 
-    statusLabel = new QLabel(Ui::DoNotDisconnect.text(), this);
-    statusLabel->setGeometry(childFrame(10, 30, 280, 20));
+    m_statusLabel = new QLabel(Ui::DoNotDisconnect.text(), this);
+    m_statusLabel->setGeometry(childFrame(10, 30, 280, 20));
     // 12 pixels, smaller still if the whole line would not fit the label.
-    QFont font = statusLabel->font();
+    QFont font = m_statusLabel->font();
     for (int size = 12; size > 1; --size) {
         font.setPixelSize(size);
-        if (QFontMetrics(font).horizontalAdvance(statusLabel->text()) <= statusLabel->width())
+        if (QFontMetrics(font).horizontalAdvance(m_statusLabel->text()) <= m_statusLabel->width())
             break;
     }
-    statusLabel->setFont(font);
-    statusLabel->setAlignment(Qt::AlignCenter);
+    m_statusLabel->setFont(font);
+    m_statusLabel->setAlignment(Qt::AlignCenter);
     // Screen readers read a window's description as it appears.
-    setAccessibleDescription(statusLabel->text());
+    setAccessibleDescription(m_statusLabel->text());
 }
 
 void UpgradeProgressWindow::closeEvent(QCloseEvent *event)

@@ -12,9 +12,13 @@ class UpgradeProgressWindow : public QWidget {
 public:
     explicit UpgradeProgressWindow(QWidget *parent = nullptr);
 
-    QLabel *statusLabel = nullptr;
-    QProgressBar *spinner = nullptr;
+    const QLabel *statusLabel() const { return m_statusLabel; }
+    const QProgressBar *spinner() const { return m_spinner; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    QLabel *m_statusLabel;
+    QProgressBar *m_spinner;
 };

@@ -27,13 +27,13 @@ TEST(ProgressWindow, IsBuiltAsDescribedAndLeavesTheMainWindowUsable)
     EXPECT_LE((window.geometry().center() - screenCenter).manhattanLength(), 2);
 
     // Bar at y 60..80 and text at 30..50 from the bottom of the 120-point area.
-    EXPECT_EQ(window.spinner->geometry(), QRect(10, 40, 280, 20));
-    EXPECT_EQ(window.spinner->maximum(), 0); // busy, no percentage
-    EXPECT_EQ(window.statusLabel->geometry(), QRect(10, 70, 280, 20));
-    EXPECT_EQ(window.statusLabel->text(),
+    EXPECT_EQ(window.spinner()->geometry(), QRect(10, 40, 280, 20));
+    EXPECT_EQ(window.spinner()->maximum(), 0); // busy, no percentage
+    EXPECT_EQ(window.statusLabel()->geometry(), QRect(10, 70, 280, 20));
+    EXPECT_EQ(window.statusLabel()->text(),
               expectedText("Upgrading firmware, do not disconnect USB device", "正在升级固件，请勿断开USB设备"));
     // The whole warning is shown, in either language.
-    const QLabel &label = *window.statusLabel;
+    const QLabel &label = *window.statusLabel();
     EXPECT_LE(QFontMetrics(label.font()).horizontalAdvance(label.text()), label.width());
 
     window.show();
