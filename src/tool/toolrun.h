@@ -66,6 +66,7 @@ private:
     void exited();
     void complete();
     void stopTool();
+    void signalTool(int signal);
 
     const QString m_program;
     const QStringList m_arguments;
@@ -79,6 +80,7 @@ private:
     BoundedOutput m_output;
     std::optional<ToolLogWriter> m_log;
     ToolRunResult m_result;
+    bool m_stopping = false;
     bool m_exited = false;
     bool m_channelClosed = false;
     bool m_finished = false;

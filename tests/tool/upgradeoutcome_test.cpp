@@ -34,6 +34,7 @@ TEST(ClassifyUpgrade, Cases)
         {"NonZeroStatusWithSuccessPhrase", completed, 1, ExitKind::Normal, abnormal},
         {"NegativeStatus", completed, -1, ExitKind::Normal, abnormal},
         {"EndedBySignalStatusZero", completed, 0, ExitKind::Signal, abnormal},
+        {"StoppedStatusZero", completed, 0, ExitKind::Stopped, abnormal},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace {
 
 struct RunSeen {
@@ -32,6 +35,8 @@ RunSeen upgrade(const QString &tool, const QString &image, double timeout, const
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    // Ctrl+C in the terminal, then the terminal closed, in the middle of the run.
+    QTimer::singleShot(100, [] { ::kill(0, SIGINT), ::kill(0, SIGHUP); });
     run.start();
     loop.exec();
     r.elapsedMs = clock.elapsed();
@@ -53,8 +58,14 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
     ASSERT_TRUE(dir.isValid());
     const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
     const auto script = [&](const char *name, const QByteArray &body) { return writeScript(path(name), body); };
+    // The signals sent during each run reach this process's group alone, and
+    // are caught here: an ignored signal would stay ignored in the tool.
+    ASSERT_EQ(::setpgid(0, 0), 0);
+    struct sigaction caught = {};
+    caught.sa_handler = [](int) {};
+    ASSERT_TRUE(::sigaction(SIGINT, &caught, nullptr) == 0 && ::sigaction(SIGHUP, &caught, nullptr) == 0);
     qunsetenv("TALVEX_SIM_ARGS_LOG");
-    qputenv("TALVEX_SIM_PACE_MS", "1");
+    qputenv("TALVEX_SIM_PACE_MS", "20");
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
     qputenv("TALVEX_SIM_STATE", path("dock-state").toLocal8Bit());
     const QString makeImage = QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH);
@@ -79,6 +90,8 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
          script("split.sh", "printf 'Firmware upd'\nsleep 0.3\nprintf 'ate completed\\n'\n"), "", "good.bin", 30, ok,
          "0", {}},
         {"silent tool stopped", script("silent.sh", "exec sleep 30\n"), "", "good.bin", 1, abnormal, "15",
+         QStringLiteral("[Upgrade] No output from firmware tool for 1 seconds; stopping it")},
+        {"stopped tool claims success", sim, "term-success", "good.bin", 1, abnormal, "0",
          QStringLiteral("[Upgrade] No output from firmware tool for 1 seconds; stopping it")},
         {"talkative tool outlives the timeout",
          script("talk.sh", "for i in 1 2 3 4; do echo \"block $i\"; sleep 0.4; done\necho 'Firmware update successful'\n"),

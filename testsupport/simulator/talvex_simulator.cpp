@@ -65,6 +65,7 @@ enum class Misbehaviour {
     Exit1,
     Orphan,
     FailPhraseWithSuccess,
+    TermSuccess,
 };
 
 struct Settings {
@@ -196,6 +197,7 @@ Misbehaviour parseMisbehaviour(const std::optional<std::string>& text)
         {"exit1", Misbehaviour::Exit1},
         {"orphan", Misbehaviour::Orphan},
         {"fail-phrase-with-success", Misbehaviour::FailPhraseWithSuccess},
+        {"term-success", Misbehaviour::TermSuccess},
     };
     for (const auto& [name, value] : kNames) {
         if (*text == name)
@@ -345,6 +347,20 @@ std::string currentVersion(const Settings& settings)
 {
     for (;;)
         ::pause();
+}
+
+// Says nothing until asked to stop, then claims success and exits 0, as a
+// tool might that reports on its way out whatever state it was in.
+[[noreturn]] void claimSuccessOnTerm()
+{
+    struct sigaction action = {};
+    action.sa_handler = [](int) {
+        static constexpr char kClaim[] = "Firmware update completed\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, kClaim, sizeof kClaim - 1);
+        ::_exit(0);
+    };
+    ::sigaction(SIGTERM, &action, nullptr);
+    sleepForever();
 }
 
 // The child holds our end of the pipe after we are gone, as a helper process
@@ -498,6 +514,8 @@ int run(std::span<char* const> args)
         sleepForever();
     case Misbehaviour::Silent:
         return 0;
+    case Misbehaviour::TermSuccess:
+        claimSuccessOnTerm();
     case Misbehaviour::Orphan:
         forkLingeringChild(settings.orphanSeconds);
         break;
