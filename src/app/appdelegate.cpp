@@ -51,7 +51,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, ToolDirecto
     , m_usbSource(std::move(usbSource))
     , m_toolDirectories(std::move(toolDirectories))
     , m_versionQuery(versionQuery ? std::move(versionQuery)
-                                  : VersionQuery([](const QString &path) { return ::queryFirmwareVersionSync(path); }))
+                                  : VersionQuery([](const FirmwareTool &tool) { return ::queryFirmwareVersionSync(tool); }))
 {
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     // Every way of quitting (the menu, the last window, the desktop) reaches
@@ -211,7 +211,7 @@ void AppDelegate::runVersionStep(const DeviceList &scanned)
 
 std::optional<QString> AppDelegate::queryFirmwareVersionSync()
 {
-    return m_versionQuery(firmwareToolPath(m_toolDirectories));
+    return m_versionQuery(findFirmwareTool(m_toolDirectories));
 }
 
 // Built once; closing it with its button only hides it, so text typed and not
@@ -312,7 +312,7 @@ void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
     // Shown before the run can report, so the report always finds it.
     progressWindow = std::make_unique<UpgradeProgressWindow>();
     presentWindow(progressWindow.get());
-    m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_toolDirectories), filePath,
+    m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_toolDirectories), filePath,
                                              upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey)));
     // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
     m_sleepInhibitor->acquire();

@@ -28,7 +28,7 @@ class AppDelegate : public QObject, public TableMenuDelegate {
     Q_OBJECT
 public:
     // Runs the firmware tool at a path and returns the version it reports.
-    using VersionQuery = std::function<std::optional<QString>(const QString &toolPath)>;
+    using VersionQuery = std::function<std::optional<QString>(const FirmwareTool &tool)>;
 
     // An empty query runs the real one.
     explicit AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource,

@@ -4,10 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
+ToolRun::ToolRun(const FirmwareTool &tool, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
                  QString logDirectory, QObject *parent)
     : QObject(parent)
-    , m_program(program)
+    , m_tool(tool)
     , m_arguments(arguments)
     , m_kind(kind)
     , m_limits(limits)
@@ -62,7 +62,13 @@ ToolRun::~ToolRun()
 
 void ToolRun::start()
 {
-    m_process.start(m_program, m_arguments);
+    if (!m_tool.problem.isEmpty()) {
+        m_result.launchError = m_tool.problem;
+        m_finished = true;
+        emit finished();
+        return;
+    }
+    m_process.start(m_tool.path, m_arguments);
     if (m_finished)
         return;
     if (m_limits.runLimit.count() > 0)

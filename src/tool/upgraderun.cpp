@@ -48,10 +48,10 @@ QString silenceLogLine(double timeoutSeconds)
     return tagged(QString::asprintf("No output from firmware tool for %.0f seconds; stopping it", timeoutSeconds));
 }
 
-UpgradeRun::UpgradeRun(const QString &toolPath, const QString &imagePath, double timeoutSeconds,
+UpgradeRun::UpgradeRun(const FirmwareTool &tool, const QString &imagePath, double timeoutSeconds,
                        const QString &logDirectory, QObject *parent)
     : QObject(parent)
-    , m_toolPath(toolPath)
+    , m_tool(tool)
     , m_imagePath(imagePath)
     , m_logDirectory(logDirectory)
     , m_timeoutSeconds(timeoutSeconds)
@@ -74,14 +74,14 @@ void UpgradeRun::start()
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_thread.start();
     QMetaObject::invokeMethod(worker, [this, worker] {
-        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + m_toolPath);
+        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + m_tool.path);
         ToolRunLimits limits;
         limits.killGrace = KillGrace;
         const double limitMs = m_timeoutSeconds * 1000.0;
         // A limit beyond what a timer can hold (weeks) is no limit.
         if (std::isfinite(limitMs) && limitMs >= 1.0 && limitMs < double(std::numeric_limits<int>::max()))
             limits.silenceLimit = std::chrono::milliseconds(qint64(std::llround(limitMs)));
-        auto *run = new ToolRun(programForLaunch(m_toolPath), upgradeArguments(m_imagePath), ToolLogKind::Upgrade,
+        auto *run = new ToolRun(m_tool, upgradeArguments(m_imagePath), ToolLogKind::Upgrade,
                                 limits, m_logDirectory, worker);
         auto phrases = std::make_shared<UpgradePhraseScanner>();
         run->setOutputObserver([phrases](QByteArrayView chunk) { phrases->feed(chunk); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tool/firmwaretool.h"
 #include "tool/upgradeoutcome.h"
 
 #include <QObject>
@@ -25,7 +26,7 @@ class UpgradeRun : public QObject {
 public:
     // timeoutSeconds: the longest the tool may go without printing; 0,
     // negative or not finite for no limit.
-    UpgradeRun(const QString &toolPath, const QString &imagePath, double timeoutSeconds,
+    UpgradeRun(const FirmwareTool &tool, const QString &imagePath, double timeoutSeconds,
                const QString &logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     // Waits for the worker, which has nothing left to do once finished() came.
     ~UpgradeRun() override;
@@ -41,7 +42,8 @@ private:
     QThread m_thread;
     UpgradeReport m_report;
     bool m_finished = false;
-    const QString m_toolPath, m_imagePath, m_logDirectory;
+    const FirmwareTool m_tool;
+    const QString m_imagePath, m_logDirectory;
     const double m_timeoutSeconds;
 };
 

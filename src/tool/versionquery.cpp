@@ -15,16 +15,16 @@ QString runLimitLogLine(std::chrono::milliseconds runLimit)
         + (seconds == 1.0 ? QStringLiteral(" second") : QStringLiteral(" seconds")) + QStringLiteral("; stopped it");
 }
 
-std::optional<QString> queryFirmwareVersionSync(const QString &toolPath, const QueryBounds &bounds,
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QueryBounds &bounds,
                                                 const QString &logDirectory)
 {
-    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + toolPath);
+    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + tool.path);
 
     ToolRunLimits limits;
     limits.runLimit = bounds.runLimit;
     limits.killGrace = bounds.killGrace;
     limits.drainAfterExit = bounds.drainAfterExit;
-    ToolRun run(programForLaunch(toolPath), versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
+    ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
     QEventLoop loop;
     QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(bounds.runLimit)); });
     QObject::connect(&run, &ToolRun::finished, &loop, &QEventLoop::quit);

@@ -47,7 +47,7 @@ struct Controller {
     {
         auto source = std::make_unique<FakeUsbSource>();
         usb = source.get();
-        delegate = std::make_unique<AppDelegate>(std::move(source), std::move(tools), [this](const QString &) {
+        delegate = std::make_unique<AppDelegate>(std::move(source), std::move(tools), [this](const FirmwareTool &) {
             ++versionQueries;
             if (duringQuery)
                 duringQuery();

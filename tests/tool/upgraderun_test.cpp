@@ -25,7 +25,7 @@ struct RunSeen {
 };
 
 // Runs one upgrade to its end, as the program does.
-RunSeen upgrade(const QString &tool, const QString &image, double timeout, const QString &logDir)
+RunSeen upgrade(const FirmwareTool &tool, const QString &image, double timeout, const QString &logDir)
 {
     RunSeen r;
     LogCapture log;
@@ -77,7 +77,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
                   abnormal = QStringLiteral("Upgrade tool exited abnormally!");
     // verdict: the result message, none if the tool cannot be launched; status: the
     // status line's number; extra: a line that must be logged besides the usual ones.
-    const struct { const char *name; QString tool; const char *misbehave, *image; double timeout;
+    const struct { const char *name; FirmwareTool tool; const char *misbehave, *image; double timeout;
                    QString verdict, status, extra; } cases[] = {
         {"success", sim, "", "good.bin", 30, ok, "0", {}},
         {"corrupt image", sim, "", "bad.bin", 30, abnormal, "1", {}},
@@ -97,7 +97,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
          script("talk.sh", "for i in 1 2 3 4; do echo \"block $i\"; sleep 0.4; done\necho 'Firmware update successful'\n"),
          "", "good.bin", 1, ok, "0", {}},
         {"child holds the pipe", sim, "orphan", "good.bin", 30, ok, "0", {}},
-        {"no tool", path("nowhere/Talvex_Firmware_Update"), "", "good.bin", 30, {}, {}, {}},
+        {"no tool", findFirmwareTool({path("nowhere"), {}}), "", "good.bin", 30, {}, {}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,12 +109,12 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         const std::string dump = r.lines.join(QStringLiteral("\n--\n")).toStdString();
         EXPECT_LT(r.elapsedMs, 4000);
         ASSERT_GE(r.lines.size(), 2) << dump;
-        EXPECT_EQ(r.lines[0], QStringLiteral("[Upgrade] Launching firmware tool at: ") + c.tool);
+        EXPECT_EQ(r.lines[0], QStringLiteral("[Upgrade] Launching firmware tool at: ") + c.tool.path);
         EXPECT_EQ(r.report.launched, !c.verdict.isEmpty());
         if (c.verdict.isEmpty()) {
             EXPECT_EQ(r.lines.size(), 2) << dump;
-            EXPECT_TRUE(r.lines[1].startsWith(QLatin1String("[Upgrade] Failed to launch: ")));
-            EXPECT_FALSE(r.report.launchError.isEmpty());
+            EXPECT_EQ(r.lines[1], "[Upgrade] Failed to launch: Talvex_Firmware_Update not found in " + path("nowhere"));
+            EXPECT_EQ(r.report.launchError, r.lines[1].section(QStringLiteral("launch: "), 1));
             EXPECT_TRUE(files.isEmpty()); // no log file
             continue;
         }

@@ -42,7 +42,7 @@ struct Query {
     std::string dump() const { return texts.join(QLatin1Char('\n')).toStdString(); }
 };
 
-Query query(const QString &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
+Query query(const FirmwareTool &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
 {
     Query q;
     LogCapture log;
@@ -143,33 +143,32 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
     }
 }
 
-// A bare tool name means the working directory; a program of that name on
-// PATH must never run in its place.
+// Only the two folders count: a tool of that name in the working directory or
+// on PATH never runs, and one that cannot be run says so.
 TEST_F(VersionQuery, MissingToolFailsToLaunch)
 {
     const QString marker = m_dir.filePath(QStringLiteral("ran"));
     const QString decoy = script(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
                                                                   + "'\necho 'Composite dock image version: 6.6.6'\n");
     qputenv("PATH", QFileInfo(decoy).path().toLocal8Bit() + ':' + qgetenv("PATH"));
-    QTemporaryDir workDir;
+    const QString plain = script(QStringLiteral("plain"), "exit 0\n"), none = m_dir.filePath(QStringLiteral("none"));
+    ASSERT_TRUE(QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner));
     const QString oldCwd = QDir::currentPath();
-    ASSERT_TRUE(workDir.isValid() && QDir::setCurrent(workDir.path()));
+    ASSERT_TRUE(QDir::setCurrent(QFileInfo(decoy).path()));
     const QStringList before = syncLogFiles();
-    for (const QString &tool : {m_dir.filePath(QStringLiteral("nowhere/") + ToolName), ToolName}) {
-        SCOPED_TRACE(tool.toStdString());
-        const Query q = query(tool);
+    const std::pair<ToolDirectories, QString> cases[] = {
+        {{none, QFileInfo(plain).path()}, plain + " is not executable"},
+        {{none, m_dir.filePath(QStringLiteral("libexec"))},
+         QStringLiteral("Talvex_Firmware_Update not found beside the program (%1) or in %2/libexec").arg(none, m_dir.path())},
+    };
+    for (const auto &[dirs, problem] : cases) {
+        SCOPED_TRACE(problem.toStdString());
+        const Query q = query(findFirmwareTool(dirs));
         EXPECT_EQ(q.version, std::nullopt);
-        const QString failed = QStringLiteral("[Sync] Failed to launch: ");
-        EXPECT_EQ(q.lines.size(), 2) << q.dump();
-        EXPECT_EQ(q.lines.value(0), Launching + tool);
-        EXPECT_TRUE(q.lines.value(1).startsWith(failed) && q.lines.value(1).size() > failed.size()) << q.dump();
+        EXPECT_EQ(q.lines, QStringList({Launching + findFirmwareTool(dirs).path, "[Sync] Failed to launch: " + problem}));
         EXPECT_EQ(syncLogFiles(), before);
     }
-    const bool linked = QFile::link(QStringLiteral(TALVEX_SIMULATOR_PATH), workDir.filePath(ToolName));
-    const Query inCwd = query(ToolName);
     ASSERT_TRUE(QDir::setCurrent(oldCwd));
-    ASSERT_TRUE(linked);
-    EXPECT_EQ(inCwd.version, SimulatedVersion);
     EXPECT_FALSE(QFile::exists(marker));
 }
 

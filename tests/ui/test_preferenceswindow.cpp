@@ -46,7 +46,7 @@ protected:
 
     QTemporaryDir home;
     AppDelegate d{std::make_unique<FakeUsbSource>(), ToolDirectories{},
-                  [](const QString &) { return std::optional<QString>(); }};
+                  [](const FirmwareTool &) { return std::optional<QString>(); }};
 };
 } // namespace
 
