@@ -30,6 +30,8 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 // Rows are picked, never cells: no frame around the "current" cell.
 class RowItemDelegate : public QStyledItemDelegate {
@@ -312,8 +314,9 @@ void AppDelegate::performFirmwareUpgradeWithFilePath(const QString &filePath)
     // Shown before the run can report, so the report always finds it.
     progressWindow = std::make_unique<UpgradeProgressWindow>();
     presentWindow(progressWindow.get());
-    m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_toolDirectories), filePath,
-                                             upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey)));
+    const double timeout = upgradeTimeoutForRun(QSettings().value(UpgradeTimeoutKey));
+    const qint64 seconds = std::isfinite(timeout) && timeout > 0 ? std::llround(std::min(timeout, 1e9)) : 0;
+    m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_toolDirectories), filePath, std::chrono::seconds(seconds));
     // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
     m_sleepInhibitor->acquire();
     // Queued, so the run is never deleted from inside its own signal.

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <chrono>
+
 // How one upgrade run ended.
 struct UpgradeReport {
     bool launched = false;
@@ -24,9 +26,9 @@ struct UpgradeReport {
 class UpgradeRun : public QObject {
     Q_OBJECT
 public:
-    // timeoutSeconds: the longest the tool may go without printing; 0,
-    // negative or not finite for no limit.
-    UpgradeRun(const FirmwareTool &tool, const QString &imagePath, double timeoutSeconds,
+    // silenceLimit: the longest the tool may go without printing; 0 (or
+    // less, or more than a timer holds: weeks) for no limit.
+    UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
                const QString &logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     // Waits for the worker, which has nothing left to do once finished() came.
     ~UpgradeRun() override;
@@ -44,8 +46,8 @@ private:
     bool m_finished = false;
     const FirmwareTool m_tool;
     const QString m_imagePath, m_logDirectory;
-    const double m_timeoutSeconds;
+    const std::chrono::seconds m_silenceLimit;
 };
 
 // "[Upgrade] No output from firmware tool for 30 seconds; stopping it"
-QString silenceLogLine(double timeoutSeconds);
+QString silenceLogLine(std::chrono::seconds silenceLimit);

@@ -1,6 +1,7 @@
 #include "tool/versionquery.h"
 
 #include "core/log.h"
+#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 #include "tool/versionparse.h"
@@ -56,6 +57,6 @@ std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const 
     if (version)
         logLine(QStringLiteral("[Sync] Found firmware version: ") + *version);
     else
-        logLine(u"[Sync] Version not found. Output:\n", result.text);
+        logLine(u"[Sync] Version not found. Output:\n", withoutControlCharacters(result.text, u"\n\t"));
     return version;
 }

@@ -66,6 +66,7 @@ enum class Misbehaviour {
     Orphan,
     FailPhraseWithSuccess,
     TermSuccess,
+    Controls,
 };
 
 struct Settings {
@@ -198,6 +199,7 @@ Misbehaviour parseMisbehaviour(const std::optional<std::string>& text)
         {"orphan", Misbehaviour::Orphan},
         {"fail-phrase-with-success", Misbehaviour::FailPhraseWithSuccess},
         {"term-success", Misbehaviour::TermSuccess},
+        {"controls", Misbehaviour::Controls},
     };
     for (const auto& [name, value] : kNames) {
         if (*text == name)
@@ -516,6 +518,12 @@ int run(std::span<char* const> args)
         return 0;
     case Misbehaviour::TermSuccess:
         claimSuccessOnTerm();
+    case Misbehaviour::Controls: {
+        // A window title, a cleared screen, a bell and a NUL, and nothing else.
+        static constexpr char kControls[] = "\x1B]0;owned\x07\x1B[2J\0 screen cleared\n";
+        writeAll(STDOUT_FILENO, std::string_view(kControls, sizeof kControls - 1));
+        return 0;
+    }
     case Misbehaviour::Orphan:
         forkLingeringChild(settings.orphanSeconds);
         break;
