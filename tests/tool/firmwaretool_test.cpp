@@ -59,17 +59,4 @@ TEST(FindFirmwareTool, Cases)
     ASSERT_TRUE(QDir::setCurrent(oldCwd));
 }
 
-// Each argument is passed on as one word, whatever the image path holds.
-TEST(FirmwareToolArguments, Cases)
-{
-    const QStringList dock{"-vid", "21C4", "-pid", "B070"};
-    const std::pair<QStringList, QStringList> cases[] = {
-        {versionQueryArguments(), dock + QStringList{"-v", "-l", "debug"}},
-        {upgradeArguments("/tmp/fw dir/dock 2.bin"), dock + QStringList{"-i", "/tmp/fw dir/dock 2.bin", "-l", "v"}},
-        {upgradeArguments("-v"), dock + QStringList{"-i", "-v", "-l", "v"}},
-    };
-    for (const auto &[got, expected] : cases)
-        EXPECT_EQ(got, expected);
-}
-
 } // namespace

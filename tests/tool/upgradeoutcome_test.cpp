@@ -51,12 +51,4 @@ TEST(ClassifyUpgrade, Cases)
     }
 }
 
-TEST(VerdictLogLine, Cases)
-{
-    EXPECT_EQ(verdictLogLine({true, QStringLiteral("Firmware upgrade successful!")}),
-              QStringLiteral("[Upgrade] Success: YES, Message: Firmware upgrade successful!"));
-    EXPECT_EQ(verdictLogLine({false, QStringLiteral("\u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01")}),
-              QStringLiteral("[Upgrade] Success: NO, Message: \u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01"));
-}
-
 } // namespace
