@@ -84,7 +84,7 @@ int main(int argc, char **argv)
     });
     QElapsedTimer clock;
     clock.start();
-    UpgradeRun run(tool, image, 30, scratch.path());
+    UpgradeRun run(tool, image, std::chrono::seconds(30), scratch.path());
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     run.start();

@@ -21,20 +21,23 @@ bool modalUiOpen()
 }
 } // namespace
 
-AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QString settingsPath, ToolDirectories tools,
+AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles files, ToolDirectories tools,
                          DeviceMonitor::VersionQuery versionQuery, QObject *parent)
     : QObject(parent)
-    , m_settingsPath(std::move(settingsPath))
+    , m_settingsPath(std::move(files.settings))
 {
     if (!versionQuery)
-        versionQuery = [tools] { return queryFirmwareVersionSync(firmwareToolPath(tools)); };
+        versionQuery = [tools] { return queryFirmwareVersionSync(findFirmwareTool(tools)); };
     m_monitor = std::make_unique<DeviceMonitor>(std::move(usbSource), std::move(versionQuery));
     m_upgrades = std::make_unique<UpgradeController>(
-        m_settingsPath, tools, [this](const QString &syspath) { return m_monitor->device(syspath); });
+        m_settingsPath, tools, [this](const QString &syspath) { return m_monitor->device(syspath); }, files.toolLock);
 
     m_monitor->setFrozen(modalUiOpen);
-    // The tool is busy flashing: the version is read once the upgrade has ended.
-    m_monitor->setQueryAllowed([this] { return !m_upgrades->upgradeInProgress(); });
+    // The tool is busy flashing, here or in another copy of the program: the
+    // version is read once the upgrade has ended.
+    m_monitor->setQueryAllowed([this] { return m_upgrades->holdToolForQuery(); });
+    connect(m_monitor.get(), &DeviceMonitor::versionQueryEnded, m_upgrades.get(),
+            &UpgradeController::releaseToolAfterQuery);
     // The dock may run new firmware now: read its version again.
     connect(m_upgrades.get(), &UpgradeController::upgradeEnded, m_monitor.get(), &DeviceMonitor::forgetVersion);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);

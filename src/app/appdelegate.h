@@ -8,6 +8,14 @@
 #include <memory>
 #include <optional>
 
+// The files the program shares with later runs and other copies of itself:
+// its settings, and the lock that keeps copies from using the tool at once
+// (empty: the one in the user's runtime folder).
+struct AppFiles {
+    QString settings;
+    QString toolLock;
+};
+
 class MainWindow;
 class PreferencesWindow;
 class UpgradeController;
@@ -20,7 +28,7 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     // An empty query runs the real one, with the tool found in `tools`.
-    AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, QString settingsPath,
+    AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles files,
                 ToolDirectories tools = ToolDirectories::forRunningProgram(),
                 DeviceMonitor::VersionQuery versionQuery = {}, QObject *parent = nullptr);
     ~AppDelegate() override;

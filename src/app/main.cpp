@@ -42,7 +42,7 @@ int main(int argc, char *argv[])
     // Settings live in ~/.config/Quorvale/Quorvale.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));
-    AppDelegate delegate(std::make_unique<UdevUsbSource>(), QSettings().fileName());
+    AppDelegate delegate(std::make_unique<UdevUsbSource>(), {QSettings().fileName(), {}});
     installQuitSignalHandlers(&delegate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     application.exec();

@@ -17,12 +17,14 @@
 #include <QPushButton>
 
 UpgradeController::UpgradeController(QString settingsPath, ToolDirectories tools, FindDevice findDevice,
-                                     QObject *parent)
+                                     QString lockPath, QObject *parent)
     : QObject(parent)
     , m_settingsPath(std::move(settingsPath))
     , m_tools(std::move(tools))
     , m_findDevice(std::move(findDevice))
     , m_sleepInhibitor(new SleepInhibitor(this))
+    , m_toolLock(lockPath.isEmpty() ? ToolLock::defaultPath() : lockPath)
+    , m_queryLock(lockPath.isEmpty() ? ToolLock::defaultPath() : lockPath)
 {
     // Every way of quitting (the menu, the last window, the desktop, a
     // signal) reaches the application as a quit event.
@@ -69,15 +71,27 @@ void UpgradeController::confirmUpgrade(const QString &filePath)
     performFirmwareUpgradeWithFilePath(filePath);
 }
 
+bool UpgradeController::holdToolForQuery()
+{
+    return !upgradeInProgress() && m_queryLock.tryShared();
+}
+
 void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePath)
 {
     if (upgradeInProgress())
         return;
+    // Two tools flashing one dock would corrupt it, also from two copies of the program.
+    if (!m_toolLock.tryExclusive()) {
+        logLine(QStringLiteral("[Upgrade] Another upgrade or version query is using the firmware tool")
+                + (m_toolLock.error().isEmpty() ? QString() : QStringLiteral(": ") + m_toolLock.error()));
+        runAlert(Ui::UpgradeFailed.text(), Ui::UpgradeBusy.text());
+        return;
+    }
     // Shown before the run can report, so the report always finds it.
     m_progressWindow = std::make_unique<UpgradeProgressWindow>();
     presentWindow(m_progressWindow.get());
-    m_upgrade = std::make_unique<UpgradeRun>(firmwareToolPath(m_tools), filePath,
-                                             storedUpgradeTimeoutSeconds(m_settingsPath));
+    m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_tools), filePath,
+                                             std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)));
     // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
     m_sleepInhibitor->acquire();
     // Queued, so the run is never deleted from inside its own signal.
@@ -90,6 +104,7 @@ void UpgradeController::runEnded()
 {
     const UpgradeReport report = m_upgrade->report();
     m_upgrade.reset();
+    m_toolLock.release();
     m_sleepInhibitor->release();
     emit upgradeEnded();
     closeProgressWindow();

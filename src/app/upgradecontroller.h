@@ -2,7 +2,7 @@
 
 #include "devices/devicerecord.h"
 #include "tool/firmwaretool.h"
-#include "tool/upgradeoutcome.h"
+#include "tool/toollock.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,7 +24,10 @@ public:
     // The dock at a sysfs path as the device list holds it now.
     using FindDevice = std::function<std::optional<DeviceRecord>(const QString &syspath)>;
 
-    UpgradeController(QString settingsPath, ToolDirectories tools, FindDevice findDevice, QObject *parent = nullptr);
+    // `lockPath`: the lock file that keeps copies of the program from using
+    // the tool at once; empty for the user's runtime folder.
+    UpgradeController(QString settingsPath, ToolDirectories tools, FindDevice findDevice, QString lockPath = {},
+                      QObject *parent = nullptr);
     ~UpgradeController() override;
 
     // The window the file dialog belongs to; it gets the keyboard back after an alert.
@@ -35,6 +38,11 @@ public:
     void performFirmwareUpgradeWithFilePath(const QString &filePath);
     // From the hand-off of an upgrade until its end is reported.
     bool upgradeInProgress() const { return m_upgrade != nullptr; }
+    // Whether a version query may run the tool now, no upgrade running here
+    // or in another copy of the program; if so, holds the tool for it (no
+    // copy starts an upgrade) until releaseToolAfterQuery().
+    bool holdToolForQuery();
+    void releaseToolAfterQuery() { m_queryLock.release(); }
     UpgradeProgressWindow *progressWindow() const { return m_progressWindow.get(); }
 
 signals:
@@ -59,5 +67,7 @@ private:
     std::unique_ptr<UpgradeProgressWindow> m_progressWindow;
     std::unique_ptr<UpgradeRun> m_upgrade;
     SleepInhibitor *m_sleepInhibitor; // child of this
+    ToolLock m_toolLock; // held alone for the whole run
+    ToolLock m_queryLock; // shared, while a version query runs
     bool m_quitAfterUpgrade = false;
 };

@@ -1,5 +1,7 @@
 #include "devices/devicelist.h"
 
+#include "core/printable.h"
+
 quint16 parseUsbId(QByteArrayView text)
 {
     text = text.trimmed();
@@ -27,12 +29,7 @@ QString deviceNameFromSysfs(QByteArrayView raw)
 {
     if (raw.endsWith('\n'))
         raw.chop(1);
-    QString name = QString::fromUtf8(raw);
-    for (QChar &c : name) {
-        if (c.category() == QChar::Other_Control)
-            c = QChar::ReplacementCharacter;
-    }
-    return name;
+    return withoutControlCharacters(QString::fromUtf8(raw));
 }
 
 QString formatUsbId(quint16 id)

@@ -79,6 +79,7 @@ void DeviceMonitor::runVersionStep(const DeviceList &scanned)
         return;
     fwQueried = true;
     const std::optional<QString> version = m_query();
+    emit versionQueryEnded();
     if (!version || version->isEmpty())
         return;
     for (DeviceRecord &record : data)

@@ -29,7 +29,8 @@ public:
     // menu is open and the list must stay as the user sees it).
     void setFrozen(Condition frozen) { m_frozen = std::move(frozen); }
     // Asked right before a version query; false leaves the version unread
-    // for a later scan (the tool is busy flashing a dock).
+    // for a later scan (the tool is busy flashing a dock). What it takes for
+    // the query is given back at versionQueryEnded().
     void setQueryAllowed(Condition allowed) { m_queryAllowed = std::move(allowed); }
     void setTickInterval(std::chrono::milliseconds interval) { m_tickInterval = interval; }
 
@@ -50,6 +51,7 @@ public:
 signals:
     // The list was replaced or its versions written.
     void devicesChanged();
+    void versionQueryEnded();
 
 private:
     void runVersionStep(const DeviceList &scanned);

@@ -10,36 +10,30 @@ ToolDirectories ToolDirectories::forRunningProgram()
     return {appDir, QDir::cleanPath(appDir + QStringLiteral("/../libexec/quorvale"))};
 }
 
-namespace {
-
-// A directory entry we could actually exec; a stray non-executable copy must
-// not shadow a working tool further down the list.
-bool isRunnableTool(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && info.isExecutable();
-}
-
-} // namespace
-
-QString firmwareToolPath(const ToolDirectories &dirs)
+// A stray non-executable copy must not shadow a working tool further down
+// the list, but when there is none it is what the user needs to hear about.
+FirmwareTool findFirmwareTool(const ToolDirectories &dirs)
 {
     const QString name = QLatin1String(FirmwareToolName);
+    QStringList searched;
+    QString notExecutable;
     for (const QString &dir : {dirs.executableDir, dirs.resourceDir}) {
         if (dir.isEmpty())
             continue;
+        searched << dir;
         const QString candidate = dir + QLatin1Char('/') + name;
-        if (isRunnableTool(candidate))
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
             return candidate;
+        if (info.isFile() && notExecutable.isEmpty())
+            notExecutable = candidate;
     }
-    return name;
-}
-
-QString programForLaunch(const QString &toolPath)
-{
-    if (toolPath.contains(QLatin1Char('/')))
-        return toolPath;
-    return QStringLiteral("./") + toolPath;
+    if (!notExecutable.isEmpty())
+        return {notExecutable, notExecutable + QStringLiteral(" is not executable")};
+    const QString path = searched.isEmpty() ? name : searched.first() + QLatin1Char('/') + name;
+    if (searched.size() < 2)
+        return {path, name + QStringLiteral(" not found in ") + searched.value(0, QStringLiteral("any folder"))};
+    return {path, name + QStringLiteral(" not found beside the program (%1) or in %2").arg(searched[0], searched[1])};
 }
 
 namespace {

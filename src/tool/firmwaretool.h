@@ -12,18 +12,25 @@ struct ToolDirectories {
     static ToolDirectories forRunningProgram();
 };
 
-// The tool's file name; also what is launched when neither directory holds it.
 inline constexpr char FirmwareToolName[] = "Talvex_Firmware_Update";
 
-// The tool beside the program, else the one in the resource directory, else
-// the bare name. Looked up again at every call, so a tool copied in while the
-// program runs is picked up.
-QString firmwareToolPath(const ToolDirectories &dirs);
+// The tool to run, or why there is none to run.
+struct FirmwareTool {
+    // Also a path given directly, as tests and benchmarks do.
+    FirmwareTool(QString path = {}, QString problem = {})
+        : path(std::move(path))
+        , problem(std::move(problem))
+    {
+    }
+    QString path;    // where it is, or where it was looked for first
+    QString problem; // e.g. "... is not executable"; empty when it can be run
+};
 
-// What to hand QProcess for a path from firmwareToolPath. A bare name is meant
-// relative to the working directory; QProcess would look it up in PATH and
-// could run some other program of that name.
-QString programForLaunch(const QString &toolPath);
+// The tool beside the program, else the one in the resource directory;
+// nowhere else, neither the working directory nor PATH, where some other
+// program of that name could sit. Looked up again at every call, so a tool
+// copied in while the program runs is picked up.
+FirmwareTool findFirmwareTool(const ToolDirectories &dirs);
 
 // The tool's arguments for reading the dock's firmware version.
 QStringList versionQueryArguments();

@@ -7,4 +7,5 @@ set(TOOL_SOURCES
   upgraderun.cpp
   versionquery.cpp
   upgradeoutcome.cpp
+  toollock.cpp
 )

@@ -1,10 +1,11 @@
 #include "tool/tooloutput.h"
 
-#include <QSaveFile>
 #include <QUuid>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 QStringDecoder strictUtf8(QStringDecoder::Flags extra = {})
@@ -80,7 +81,8 @@ void BoundedOutput::append(const QByteArray &chunk)
     // Shared, not copied, when the whole piece goes to the tail.
     m_tail.append(used == 0 ? chunk : chunk.sliced(used));
     m_tailBytes += m_tail.last().size();
-    while (m_tail.size() > 1 && m_tailBytes - m_tail.first().size() >= m_tailLimit) {
+    // One byte more than the limit stays: it tells whether the kept end starts a line.
+    while (m_tail.size() > 1 && m_tailBytes - m_tail.first().size() > m_tailLimit) {
         m_tailBytes -= m_tail.first().size();
         m_tail.removeFirst();
     }
@@ -116,7 +118,7 @@ ToolLogWriter::ToolLogWriter(ToolLogKind kind, const QString &directory)
     // The unfinished file sits beside its final name, so naming it is one
     // rename. Unbuffered: a full disk shows at the write that meets it.
     m_file.setFileName(m_result.path + QStringLiteral(".part"));
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         fail(m_file.errorString());
 }
 
@@ -150,8 +152,15 @@ void ToolLogWriter::append(QByteArrayView bytes)
         }
         m_last = (m_last + bytes.last(std::min<qsizetype>(bytes.size(), 3)).toByteArray()).right(3);
     }
-    if (!m_failed && m_file.write(bytes.data(), bytes.size()) != bytes.size())
-        fail(m_file.errorString());
+    // A write that fills the disk comes back short without an error; only
+    // writing on gives the system's reason.
+    for (qsizetype at = 0; !m_failed && at < bytes.size();) {
+        const ssize_t n = ::write(m_file.handle(), bytes.data() + at, size_t(bytes.size() - at));
+        if (n > 0)
+            at += n;
+        else if (n == 0 || errno != EINTR)
+            fail(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
+    }
 }
 
 OutputEncoding ToolLogWriter::encoding() const
@@ -159,41 +168,11 @@ OutputEncoding ToolLogWriter::encoding() const
     return m_validUtf8 && !endsInsideSequence(m_last) ? OutputEncoding::Utf8 : OutputEncoding::Latin1;
 }
 
-// Rewrites the file as the UTF-8 form of its Latin-1 reading. Latin-1 maps
-// byte to character, so the file can be converted piece by piece.
-bool ToolLogWriter::transcodeLatin1()
-{
-    QSaveFile out(m_result.path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    if (!m_file.seek(0))
-        return fail(m_file.errorString());
-    QByteArray piece(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = m_file.read(piece.data(), piece.size());
-        if (n < 0)
-            return fail(m_file.errorString());
-        if (n == 0)
-            break;
-        const QByteArray utf8 = QString::fromLatin1(piece.constData(), n).toUtf8();
-        if (out.write(utf8) != utf8.size())
-            return fail(out.errorString());
-    }
-    if (!out.commit())
-        return fail(out.errorString());
-    m_file.remove();
-    return true;
-}
-
 ToolLogWrite ToolLogWriter::finish()
 {
     m_finished = true;
     if (m_failed)
         return m_result;
-    if (encoding() == OutputEncoding::Latin1) {
-        m_result.ok = transcodeLatin1();
-        return m_result;
-    }
     if (!m_file.rename(m_result.path)) {
         fail(m_file.errorString());
         return m_result;

@@ -42,7 +42,8 @@ private:
     qsizetype m_tailLimit;
     QByteArray m_head;
     // The end, as received; whole chunks fall off the front once the rest
-    // alone covers tailLimit, so appending stays cheap however much arrives.
+    // alone covers tailLimit and the byte before it, so appending stays cheap
+    // however much arrives.
     QList<QByteArray> m_tail;
     qsizetype m_tailBytes = 0;
     qint64 m_received = 0;
@@ -58,8 +59,7 @@ struct ToolLogWrite {
 };
 
 // Saves a tool's whole output, as it arrives, to <directory>/talvex_sync_<UUID>.log
-// or talvex_upgrade_<UUID>.log, as UTF-8: byte for byte when the tool printed
-// UTF-8, otherwise as the Latin-1 reading of its bytes. The file appears under
+// or talvex_upgrade_<UUID>.log, byte for byte, whatever the encoding. The file appears under
 // its name complete or not at all, so whoever reads it for a support case
 // never sees half an output. Every write is checked: a full or unwritable
 // directory is a failure with its reason, never a short file.
@@ -78,7 +78,6 @@ public:
 
 private:
     bool fail(const QString &error);
-    bool transcodeLatin1();
 
     ToolLogWrite m_result;
     QFile m_file; // the output as received, under a name of its own until finished

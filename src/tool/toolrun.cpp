@@ -1,12 +1,13 @@
 #include "tool/toolrun.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
-ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
+ToolRun::ToolRun(const FirmwareTool &tool, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
                  QString logDirectory, QObject *parent)
     : QObject(parent)
-    , m_program(program)
+    , m_tool(tool)
     , m_arguments(arguments)
     , m_kind(kind)
     , m_limits(limits)
@@ -14,9 +15,15 @@ ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKi
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    // A larger pipe lets a talkative tool write on while this side saves
-    // what it read; F_SETPIPE_SZ is safe to call between fork and exec.
-    m_process.setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); });
+    // A session of its own keeps the tool out of the terminal's reach: Ctrl+C
+    // or a closed terminal signals this program's group, and a flash cut
+    // short by that can leave the dock without firmware. A larger pipe lets
+    // a talkative tool write on while this side saves what it read. Both
+    // calls are safe between fork and exec.
+    m_process.setChildProcessModifier([] {
+        ::setsid();
+        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+    });
     for (QTimer *timer : {&m_runTimer, &m_silenceTimer, &m_killTimer, &m_drainTimer})
         timer->setSingleShot(true);
 
@@ -44,7 +51,7 @@ ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKi
     connect(&m_drainTimer, &QTimer::timeout, this, &ToolRun::complete);
     connect(&m_runTimer, &QTimer::timeout, this, &ToolRun::stopTool);
     connect(&m_silenceTimer, &QTimer::timeout, this, &ToolRun::stopTool);
-    connect(&m_killTimer, &QTimer::timeout, &m_process, &QProcess::kill);
+    connect(&m_killTimer, &QTimer::timeout, this, [this] { signalTool(SIGKILL); });
 }
 
 ToolRun::~ToolRun()
@@ -55,7 +62,13 @@ ToolRun::~ToolRun()
 
 void ToolRun::start()
 {
-    m_process.start(m_program, m_arguments);
+    if (!m_tool.problem.isEmpty()) {
+        m_result.launchError = m_tool.problem;
+        m_finished = true;
+        emit finished();
+        return;
+    }
+    m_process.start(m_tool.path, m_arguments);
     if (m_finished)
         return;
     if (m_limits.runLimit.count() > 0)
@@ -84,9 +97,19 @@ void ToolRun::stopTool()
 {
     m_runTimer.stop();
     m_silenceTimer.stop();
+    m_stopping = true;
     emit limitExceeded();
-    m_process.terminate();
+    signalTool(SIGTERM);
     m_killTimer.start(m_limits.killGrace);
+}
+
+// The tool leads a process group of its own (see the constructor): the
+// signal reaches whatever it started too.
+void ToolRun::signalTool(int signal)
+{
+    const qint64 pid = m_process.processId();
+    if (pid > 0) // never 0: that would be this program's own group
+        ::kill(-pid_t(pid), signal);
 }
 
 void ToolRun::exited()
@@ -96,7 +119,9 @@ void ToolRun::exited()
     m_silenceTimer.stop();
     m_killTimer.stop();
     m_result.exitStatus = m_process.exitCode();
-    m_result.exitKind = m_process.exitStatus() == QProcess::CrashExit ? ExitKind::Signal : ExitKind::Normal;
+    m_result.exitKind = m_stopping                                       ? ExitKind::Stopped
+                        : m_process.exitStatus() == QProcess::CrashExit ? ExitKind::Signal
+                                                                        : ExitKind::Normal;
     collect();
     if (m_channelClosed)
         complete();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tool/firmwaretool.h"
 #include "tool/tooloutput.h"
 #include "tool/upgradeoutcome.h"
 
@@ -44,7 +45,8 @@ struct ToolRunResult {
 class ToolRun : public QObject {
     Q_OBJECT
 public:
-    ToolRun(const QString &program, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
+    // A tool with a problem is not started: the run ends at once, unlaunched.
+    ToolRun(const FirmwareTool &tool, const QStringList &arguments, ToolLogKind kind, ToolRunLimits limits,
             QString logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     ~ToolRun() override;
 
@@ -66,8 +68,9 @@ private:
     void exited();
     void complete();
     void stopTool();
+    void signalTool(int signal);
 
-    const QString m_program;
+    const FirmwareTool m_tool;
     const QStringList m_arguments;
     const ToolLogKind m_kind;
     const ToolRunLimits m_limits;
@@ -79,6 +82,7 @@ private:
     BoundedOutput m_output;
     std::optional<ToolLogWriter> m_log;
     ToolRunResult m_result;
+    bool m_stopping = false;
     bool m_exited = false;
     bool m_channelClosed = false;
     bool m_finished = false;

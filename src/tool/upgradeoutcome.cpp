@@ -76,7 +76,7 @@ void UpgradePhraseScanner::feed(QByteArrayView chunk)
 
 UpgradeOutcome classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind)
 {
-    if (exitStatus != 0 || kind == ExitKind::Signal)
+    if (exitStatus != 0 || kind != ExitKind::Normal)
         return {false, Ui::ToolExitedAbnormally.text()};
     // A failure report wins even when a success line came before it, e.g. a
     // first phase that completed and a second that did not.

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
-enum class ExitKind { Normal, Signal };
+// How a tool's process ended. Stopped: this program stopped it when a limit
+// ran out, whatever the tool printed or returned on its way out.
+enum class ExitKind { Normal, Signal, Stopped };
 
 struct UpgradeOutcome {
     bool success;

@@ -1,10 +1,10 @@
 #include "tool/upgraderun.h"
 
 #include "core/log.h"
+#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 
-#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -36,25 +36,26 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
     logLine(tagged(QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes)));
     if (result.bytesLeftOut > 0)
         logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
-    logLine(u"[Upgrade] Output:\n", result.text);
+    // The saved file keeps every byte; the terminal gets no control sequences.
+    logLine(u"[Upgrade] Output:\n", withoutControlCharacters(result.text, u"\n\t"));
     report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
     logLine(verdictLogLine(report.outcome));
     return report;
 }
 } // namespace
 
-QString silenceLogLine(double timeoutSeconds)
+QString silenceLogLine(std::chrono::seconds silenceLimit)
 {
-    return tagged(QString::asprintf("No output from firmware tool for %.0f seconds; stopping it", timeoutSeconds));
+    return tagged(QStringLiteral("No output from firmware tool for %1 seconds; stopping it").arg(silenceLimit.count()));
 }
 
-UpgradeRun::UpgradeRun(const QString &toolPath, const QString &imagePath, double timeoutSeconds,
+UpgradeRun::UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
                        const QString &logDirectory, QObject *parent)
     : QObject(parent)
-    , m_toolPath(toolPath)
+    , m_tool(tool)
     , m_imagePath(imagePath)
     , m_logDirectory(logDirectory)
-    , m_timeoutSeconds(timeoutSeconds)
+    , m_silenceLimit(silenceLimit)
 {
     m_thread.setObjectName(QStringLiteral("upgrade"));
 }
@@ -74,18 +75,16 @@ void UpgradeRun::start()
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_thread.start();
     QMetaObject::invokeMethod(worker, [this, worker] {
-        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + m_toolPath);
+        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + m_tool.path);
         ToolRunLimits limits;
         limits.killGrace = KillGrace;
-        const double limitMs = m_timeoutSeconds * 1000.0;
-        // A limit beyond what a timer can hold (weeks) is no limit.
-        if (std::isfinite(limitMs) && limitMs >= 1.0 && limitMs < double(std::numeric_limits<int>::max()))
-            limits.silenceLimit = std::chrono::milliseconds(qint64(std::llround(limitMs)));
-        auto *run = new ToolRun(programForLaunch(m_toolPath), upgradeArguments(m_imagePath), ToolLogKind::Upgrade,
+        if (m_silenceLimit.count() > 0 && m_silenceLimit.count() < std::numeric_limits<int>::max() / 1000)
+            limits.silenceLimit = m_silenceLimit;
+        auto *run = new ToolRun(m_tool, upgradeArguments(m_imagePath), ToolLogKind::Upgrade,
                                 limits, m_logDirectory, worker);
         auto phrases = std::make_shared<UpgradePhraseScanner>();
         run->setOutputObserver([phrases](QByteArrayView chunk) { phrases->feed(chunk); });
-        connect(run, &ToolRun::limitExceeded, run, [seconds = m_timeoutSeconds] { logLine(silenceLogLine(seconds)); });
+        connect(run, &ToolRun::limitExceeded, run, [limit = m_silenceLimit] { logLine(silenceLogLine(limit)); });
         connect(run, &ToolRun::finished, run, [this, run, phrases] {
             const UpgradeReport report = logAndJudge(run->result(), *phrases);
             QMetaObject::invokeMethod(

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "tool/firmwaretool.h"
 #include "tool/upgradeoutcome.h"
 
 #include <QObject>
 #include <QThread>
+
+#include <chrono>
 
 // How one upgrade run ended.
 struct UpgradeReport {
@@ -23,9 +26,9 @@ struct UpgradeReport {
 class UpgradeRun : public QObject {
     Q_OBJECT
 public:
-    // timeoutSeconds: the longest the tool may go without printing; 0,
-    // negative or not finite for no limit.
-    UpgradeRun(const QString &toolPath, const QString &imagePath, double timeoutSeconds,
+    // silenceLimit: the longest the tool may go without printing; 0 (or
+    // less, or more than a timer holds: weeks) for no limit.
+    UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
                const QString &logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     // Waits for the worker, which has nothing left to do once finished() came.
     ~UpgradeRun() override;
@@ -41,9 +44,10 @@ private:
     QThread m_thread;
     UpgradeReport m_report;
     bool m_finished = false;
-    const QString m_toolPath, m_imagePath, m_logDirectory;
-    const double m_timeoutSeconds;
+    const FirmwareTool m_tool;
+    const QString m_imagePath, m_logDirectory;
+    const std::chrono::seconds m_silenceLimit;
 };
 
 // "[Upgrade] No output from firmware tool for 30 seconds; stopping it"
-QString silenceLogLine(double timeoutSeconds);
+QString silenceLogLine(std::chrono::seconds silenceLimit);

@@ -1,6 +1,7 @@
 #include "tool/versionquery.h"
 
 #include "core/log.h"
+#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 #include "tool/versionparse.h"
@@ -15,16 +16,16 @@ QString runLimitLogLine(std::chrono::milliseconds runLimit)
         + (seconds == 1.0 ? QStringLiteral(" second") : QStringLiteral(" seconds")) + QStringLiteral("; stopped it");
 }
 
-std::optional<QString> queryFirmwareVersionSync(const QString &toolPath, const QueryBounds &bounds,
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QueryBounds &bounds,
                                                 const QString &logDirectory)
 {
-    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + toolPath);
+    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + tool.path);
 
     ToolRunLimits limits;
     limits.runLimit = bounds.runLimit;
     limits.killGrace = bounds.killGrace;
     limits.drainAfterExit = bounds.drainAfterExit;
-    ToolRun run(programForLaunch(toolPath), versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
+    ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
     QEventLoop loop;
     QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(bounds.runLimit)); });
     QObject::connect(&run, &ToolRun::finished, &loop, &QEventLoop::quit);
@@ -56,6 +57,6 @@ std::optional<QString> queryFirmwareVersionSync(const QString &toolPath, const Q
     if (version)
         logLine(QStringLiteral("[Sync] Found firmware version: ") + *version);
     else
-        logLine(u"[Sync] Version not found. Output:\n", result.text);
+        logLine(u"[Sync] Version not found. Output:\n", withoutControlCharacters(result.text, u"\n\t"));
     return version;
 }

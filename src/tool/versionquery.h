@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tool/firmwaretool.h"
+
 #include <QString>
 
 #include <chrono>
@@ -21,7 +23,7 @@ struct QueryBounds {
 // Returns only when done, but keeps timers and other non-input events going
 // while it waits, so the window stays painted and device monitoring goes on.
 // Saves the whole output to /tmp/talvex_sync_<UUID>.log for support.
-std::optional<QString> queryFirmwareVersionSync(const QString &toolPath, const QueryBounds &bounds = {},
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QueryBounds &bounds = {},
                                                 const QString &logDirectory = QStringLiteral("/tmp"));
 
 // "[Sync] Firmware tool did not finish within 20 seconds; stopped it" for the

@@ -51,7 +51,7 @@ struct Controller {
     {
         auto source = std::make_unique<FakeUsbSource>();
         usb = source.get();
-        delegate = std::make_unique<AppDelegate>(std::move(source), settingsFile(), std::move(tools), [this] {
+        delegate = std::make_unique<AppDelegate>(std::move(source), files(), std::move(tools), [this] {
             ++versionQueries;
             if (duringQuery)
                 duringQuery();
@@ -59,6 +59,7 @@ struct Controller {
         });
     }
     QString settingsFile() const { return settingsDir.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
+    AppFiles files() const { return {settingsFile(), settingsDir.filePath(QStringLiteral("tool.lock"))}; }
     DeviceMonitor &monitor() const { return delegate->monitor(); }
     MyTableView *table() const { return delegate->mainWindow()->tableView(); }
     void rescan(int docks)

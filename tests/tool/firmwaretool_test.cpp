@@ -30,41 +30,33 @@ void makeEntry(const QString &dir, Entry entry)
 
 // The cases change the same two directories one after the other: the path is
 // looked up again at every call, so a tool copied in or removed while the
-// program runs counts.
-TEST(FirmwareToolPath, Cases)
+// program runs counts. Nothing else is looked at: not the working directory.
+TEST(FindFirmwareTool, Cases)
 {
-    enum Where { Beside, Resource, Bare };
-    const struct { const char *name; Entry beside, resource; Where expected; } cases[] = {
-        {"OnlyResource", Entry::None, Entry::Executable, Resource},
-        {"BesideWins", Entry::Executable, Entry::Executable, Beside},
-        {"SymlinkBesideCounts", Entry::SymlinkToExecutable, Entry::Executable, Beside},
-        {"NonExecutableBesideSkipped", Entry::PlainFile, Entry::Executable, Resource},
-        {"DirectoryBesideSkipped", Entry::Directory, Entry::Executable, Resource},
-        {"NeitherUsable", Entry::PlainFile, Entry::Directory, Bare},
-        {"NeitherPresent", Entry::None, Entry::None, Bare},
+    enum Where { Beside, Resource };
+    const struct { const char *name; Entry beside, resource; Where at; const char *problem; } cases[] = {
+        {"OnlyResource", Entry::None, Entry::Executable, Resource, ""},
+        {"BesideWins", Entry::Executable, Entry::Executable, Beside, ""},
+        {"SymlinkBesideCounts", Entry::SymlinkToExecutable, Entry::Executable, Beside, ""},
+        {"NonExecutableBesideSkipped", Entry::PlainFile, Entry::Executable, Resource, ""},
+        {"DirectoryBesideSkipped", Entry::Directory, Entry::Executable, Resource, ""},
+        {"NeitherUsable", Entry::Directory, Entry::PlainFile, Resource, "%2/Talvex_Firmware_Update is not executable"},
+        {"NeitherPresent", Entry::None, Entry::None, Beside,
+         "Talvex_Firmware_Update not found beside the program (%1) or in %2"},
     };
-    QTemporaryDir beside, resource;
-    const QString tool = QLatin1String(FirmwareToolName);
+    QTemporaryDir beside, resource, workDir;
+    const QString tool = QLatin1String(FirmwareToolName), oldCwd = QDir::currentPath();
+    makeEntry(workDir.path(), Entry::Executable);
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         makeEntry(beside.path(), c.beside);
         makeEntry(resource.path(), c.resource);
-        EXPECT_EQ(firmwareToolPath({beside.path(), resource.path()}),
-                  c.expected == Beside ? beside.filePath(tool) : c.expected == Resource ? resource.filePath(tool) : tool);
+        const FirmwareTool found = findFirmwareTool({beside.path(), resource.path()});
+        EXPECT_EQ(found.path, (c.at == Beside ? beside : resource).filePath(tool));
+        EXPECT_EQ(found.problem, QString::fromUtf8(c.problem).replace("%1", beside.path()).replace("%2", resource.path()));
     }
-}
-
-// Each argument is passed on as one word, whatever the image path holds.
-TEST(FirmwareToolArguments, Cases)
-{
-    const QStringList dock{"-vid", "21C4", "-pid", "B070"};
-    const std::pair<QStringList, QStringList> cases[] = {
-        {versionQueryArguments(), dock + QStringList{"-v", "-l", "debug"}},
-        {upgradeArguments("/tmp/fw dir/dock 2.bin"), dock + QStringList{"-i", "/tmp/fw dir/dock 2.bin", "-l", "v"}},
-        {upgradeArguments("-v"), dock + QStringList{"-i", "-v", "-l", "v"}},
-    };
-    for (const auto &[got, expected] : cases)
-        EXPECT_EQ(got, expected);
+    ASSERT_TRUE(QDir::setCurrent(oldCwd));
 }
 
 } // namespace

@@ -34,6 +34,7 @@ TEST(ClassifyUpgrade, Cases)
         {"NonZeroStatusWithSuccessPhrase", completed, 1, ExitKind::Normal, abnormal},
         {"NegativeStatus", completed, -1, ExitKind::Normal, abnormal},
         {"EndedBySignalStatusZero", completed, 0, ExitKind::Signal, abnormal},
+        {"StoppedStatusZero", completed, 0, ExitKind::Stopped, abnormal},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -48,14 +49,6 @@ TEST(ClassifyUpgrade, Cases)
             EXPECT_EQ(classifyUpgrade(scanner.found(), c.status, c.kind).success, outcome.success) << piece;
         }
     }
-}
-
-TEST(VerdictLogLine, Cases)
-{
-    EXPECT_EQ(verdictLogLine({true, QStringLiteral("Firmware upgrade successful!")}),
-              QStringLiteral("[Upgrade] Success: YES, Message: Firmware upgrade successful!"));
-    EXPECT_EQ(verdictLogLine({false, QStringLiteral("\u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01")}),
-              QStringLiteral("[Upgrade] Success: NO, Message: \u56fa\u4ef6\u5347\u7ea7\u5931\u8d25\uff01"));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "../common/logcapture.h"
 #include "tooltest.h"
+#include "core/printable.h"
+#include "tool/tooloutput.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,16 +15,20 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace {
 
 struct RunSeen {
     UpgradeReport report;
     QStringList lines; // the [Upgrade] log lines, each whole
+    QByteArray logged; // all of standard error
     qint64 elapsedMs = 0;
 };
 
 // Runs one upgrade to its end, as the program does.
-RunSeen upgrade(const QString &tool, const QString &image, double timeout, const QString &logDir)
+RunSeen upgrade(const FirmwareTool &tool, const QString &image, std::chrono::seconds timeout, const QString &logDir)
 {
     RunSeen r;
     LogCapture log;
@@ -32,11 +38,14 @@ RunSeen upgrade(const QString &tool, const QString &image, double timeout, const
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    // Ctrl+C in the terminal, then the terminal closed, in the middle of the run.
+    QTimer::singleShot(100, [] { ::kill(0, SIGINT), ::kill(0, SIGHUP); });
     run.start();
     loop.exec();
     r.elapsedMs = clock.elapsed();
     EXPECT_TRUE(run.isFinished());
     r.report = run.report();
+    r.logged = log.bytes();
     // Log lines start with a date; the output logged whole spans several lines.
     for (const QString &text : log.texts()) {
         if (text.startsWith(QLatin1String("[Upgrade] ")))
@@ -53,8 +62,14 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
     ASSERT_TRUE(dir.isValid());
     const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
     const auto script = [&](const char *name, const QByteArray &body) { return writeScript(path(name), body); };
+    // The signals sent during each run reach this process's group alone, and
+    // are caught here: an ignored signal would stay ignored in the tool.
+    ASSERT_EQ(::setpgid(0, 0), 0);
+    struct sigaction caught = {};
+    caught.sa_handler = [](int) {};
+    ASSERT_TRUE(::sigaction(SIGINT, &caught, nullptr) == 0 && ::sigaction(SIGHUP, &caught, nullptr) == 0);
     qunsetenv("TALVEX_SIM_ARGS_LOG");
-    qputenv("TALVEX_SIM_PACE_MS", "1");
+    qputenv("TALVEX_SIM_PACE_MS", "20");
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
     qputenv("TALVEX_SIM_STATE", path("dock-state").toLocal8Bit());
     const QString makeImage = QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH);
@@ -66,7 +81,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
                   abnormal = QStringLiteral("Upgrade tool exited abnormally!");
     // verdict: the result message, none if the tool cannot be launched; status: the
     // status line's number; extra: a line that must be logged besides the usual ones.
-    const struct { const char *name; QString tool; const char *misbehave, *image; double timeout;
+    const struct { const char *name; FirmwareTool tool; const char *misbehave, *image; int timeout;
                    QString verdict, status, extra; } cases[] = {
         {"success", sim, "", "good.bin", 30, ok, "0", {}},
         {"corrupt image", sim, "", "bad.bin", 30, abnormal, "1", {}},
@@ -75,33 +90,46 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         {"failure and success phrases", sim, "fail-phrase-with-success", "good.bin", 30, failed, "0", {}},
         {"killed", sim, "sigkill", "good.bin", 30, abnormal, "9", {}},
         {"not UTF-8", sim, "garbage", "good.bin", 30, ok, "0", {}},
+        {"control characters", sim, "controls", "good.bin", 30, failed, "0", {}},
         {"phrase split across writes",
          script("split.sh", "printf 'Firmware upd'\nsleep 0.3\nprintf 'ate completed\\n'\n"), "", "good.bin", 30, ok,
          "0", {}},
         {"silent tool stopped", script("silent.sh", "exec sleep 30\n"), "", "good.bin", 1, abnormal, "15",
          QStringLiteral("[Upgrade] No output from firmware tool for 1 seconds; stopping it")},
+        {"stopped tool claims success", sim, "term-success", "good.bin", 1, abnormal, "0",
+         QStringLiteral("[Upgrade] No output from firmware tool for 1 seconds; stopping it")},
         {"talkative tool outlives the timeout",
          script("talk.sh", "for i in 1 2 3 4; do echo \"block $i\"; sleep 0.4; done\necho 'Firmware update successful'\n"),
          "", "good.bin", 1, ok, "0", {}},
+        {"no limit", script("quiet.sh", "sleep 2\necho 'Firmware update completed'\n"), "", "good.bin", 0, ok, "0", {}},
         {"child holds the pipe", sim, "orphan", "good.bin", 30, ok, "0", {}},
-        {"no tool", path("nowhere/Talvex_Firmware_Update"), "", "good.bin", 30, {}, {}, {}},
+        {"no tool", findFirmwareTool({path("nowhere"), {}}), "", "good.bin", 30, {}, {}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         qputenv("TALVEX_SIM_MISBEHAVE", c.misbehave);
         const QString logDir = dir.filePath(QLatin1String(c.name));
         ASSERT_TRUE(QDir().mkpath(logDir));
-        const RunSeen r = upgrade(c.tool, path(c.image), c.timeout, logDir);
+        // The tool run by hand, stopped where the run stops it, to compare the saved output with.
+        QFile::remove(path("dock-state")); // each run starts from the same dock
+        QProcess direct;
+        direct.setProcessChannelMode(QProcess::MergedChannels);
+        direct.start(c.tool.path, upgradeArguments(path(c.image)));
+        if (!direct.waitForFinished(c.extra.isEmpty() ? 30000 : c.timeout * 1000))
+            direct.terminate(), direct.waitForFinished();
+        const QByteArray printed = direct.readAll();
+        QFile::remove(path("dock-state")); // each run starts from the same dock
+        const RunSeen r = upgrade(c.tool, path(c.image), std::chrono::seconds(c.timeout), logDir);
         const QStringList files = QDir(logDir).entryList(QDir::Files);
         const std::string dump = r.lines.join(QStringLiteral("\n--\n")).toStdString();
         EXPECT_LT(r.elapsedMs, 4000);
         ASSERT_GE(r.lines.size(), 2) << dump;
-        EXPECT_EQ(r.lines[0], QStringLiteral("[Upgrade] Launching firmware tool at: ") + c.tool);
+        EXPECT_EQ(r.lines[0], QStringLiteral("[Upgrade] Launching firmware tool at: ") + c.tool.path);
         EXPECT_EQ(r.report.launched, !c.verdict.isEmpty());
         if (c.verdict.isEmpty()) {
             EXPECT_EQ(r.lines.size(), 2) << dump;
-            EXPECT_TRUE(r.lines[1].startsWith(QLatin1String("[Upgrade] Failed to launch: ")));
-            EXPECT_FALSE(r.report.launchError.isEmpty());
+            EXPECT_EQ(r.lines[1], "[Upgrade] Failed to launch: Talvex_Firmware_Update not found in " + path("nowhere"));
+            EXPECT_EQ(r.report.launchError, r.lines[1].section(QStringLiteral("launch: "), 1));
             EXPECT_TRUE(files.isEmpty()); // no log file
             continue;
         }
@@ -112,18 +140,18 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         ASSERT_EQ(lines.size(), 6) << dump;
         ASSERT_EQ(files.size(), 1);
         const QString savedPath = logDir + QLatin1Char('/') + files[0];
-        const QString saved = QString::fromUtf8(readFile(savedPath));
+        EXPECT_EQ(readFile(savedPath), printed); // byte for byte
         EXPECT_EQ(lines[1], QStringLiteral("[Upgrade] Output saved to: ") + savedPath);
         EXPECT_EQ(lines[2], QStringLiteral("[Upgrade] Tool exited with status: ") + c.status);
-        // The tool prints ASCII, or Latin-1 when it misbehaves: one byte a character.
-        EXPECT_EQ(lines[3], QStringLiteral("[Upgrade] Total output size: %1 bytes").arg(saved.size()));
-        // The file and the log hold the same whole output, as UTF-8.
-        EXPECT_EQ(lines[4], QStringLiteral("[Upgrade] Output:\n") + saved);
+        EXPECT_EQ(lines[3], QStringLiteral("[Upgrade] Total output size: %1 bytes").arg(printed.size()));
+        // The log shows the output as text, without what would steer a terminal.
+        EXPECT_EQ(lines[4], "[Upgrade] Output:\n" + withoutControlCharacters(decodeToolOutput(printed), u"\n\t"));
+        for (const char control : {'\x1b', '\x07', '\0'})
+            EXPECT_FALSE(r.logged.contains(control)) << int(control);
         EXPECT_EQ(lines[5],
                   QStringLiteral("[Upgrade] Success: %1, Message: %2").arg(c.verdict == ok ? "YES" : "NO", c.verdict));
         EXPECT_EQ(r.report.outcome.success, c.verdict == ok);
     }
-    EXPECT_TRUE(QFile::exists(path("dock-state"))); // the simulated dock took the good image
 }
 
 } // namespace

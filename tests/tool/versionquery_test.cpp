@@ -2,7 +2,9 @@
 
 #include "../common/logcapture.h"
 #include "tooltest.h"
+#include "core/printable.h"
 #include "tool/firmwaretool.h"
+#include "tool/tooloutput.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,7 +44,7 @@ struct Query {
     std::string dump() const { return texts.join(QLatin1Char('\n')).toStdString(); }
 };
 
-Query query(const QString &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
+Query query(const FirmwareTool &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
 {
     Query q;
     LogCapture log;
@@ -94,11 +96,12 @@ protected:
 
 TEST_F(VersionQuery, SavesOutputAndReadsVersion)
 {
-    // latin1: not UTF-8, so saved as its Latin-1 reading; leftOut: too large to search whole.
+    // latin1: not UTF-8, read as Latin-1; leftOut: too large to search whole.
     const struct { const char *misbehave; bool found; int status; bool latin1, leftOut; } cases[] = {
         {"", true, 0, false, false},           {"silent", false, 0, false, false}, {"exit1", true, 1, false, false},
         {"sigkill", false, 9, false, false},   {"sigsegv", false, 11, false, false},
         {"garbage", true, 0, true, false},     {"flood", true, 0, false, true},
+        {"controls", false, 0, false, false},
     };
     const QString argsLog = m_dir.filePath(QStringLiteral("args.log"));
     qputenv("TALVEX_SIM_ARGS_LOG", argsLog.toLocal8Bit());
@@ -130,46 +133,45 @@ TEST_F(VersionQuery, SavesOutputAndReadsVersion)
                                       : QStringLiteral("[Sync] Version not found. Output:"));
         EXPECT_EQ(readFile(argsLog), QByteArrayLiteral("-vid\n21C4\n-pid\nB070\n-v\n-l\ndebug\n\n"));
 
-        // The saved file is the whole output as UTF-8 text, byte for byte.
+        // The saved file is the whole output, byte for byte.
         const QByteArray saved = readFile(q.lines[1].section(QStringLiteral("Output saved to: "), 1));
-        const QByteArray output = direct.readAll();
         EXPECT_EQ(saved.isEmpty(), QByteArray(c.misbehave) == "silent");
-        EXPECT_TRUE(saved == (c.latin1 ? QString::fromLatin1(output).toUtf8() : output));
-        const QString text = QString::fromUtf8(saved);
+        EXPECT_EQ(saved, direct.readAll());
+        const QString text = decodeToolOutput(saved);
         EXPECT_EQ(text.contains(QStringLiteral("Versi\u00f3n del firmware le\u00edda")), c.latin1);
-        // Without a version the whole output follows in the log, line by line.
+        // Without a version the whole output follows in the log, line by line,
+        // with nothing that would steer a terminal.
         EXPECT_EQ(q.texts.mid(q.texts.indexOf(q.lines[3]) + 1),
-                  c.found ? QStringList() : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+                  c.found ? QStringList() : withoutControlCharacters(text, u"\n\t").split('\n', Qt::SkipEmptyParts));
     }
 }
 
-// A bare tool name means the working directory; a program of that name on
-// PATH must never run in its place.
+// Only the two folders count: a tool of that name in the working directory or
+// on PATH never runs, and one that cannot be run says so.
 TEST_F(VersionQuery, MissingToolFailsToLaunch)
 {
     const QString marker = m_dir.filePath(QStringLiteral("ran"));
     const QString decoy = script(QStringLiteral("path"), "touch '" + marker.toLocal8Bit()
                                                                   + "'\necho 'Composite dock image version: 6.6.6'\n");
     qputenv("PATH", QFileInfo(decoy).path().toLocal8Bit() + ':' + qgetenv("PATH"));
-    QTemporaryDir workDir;
+    const QString plain = script(QStringLiteral("plain"), "exit 0\n"), none = m_dir.filePath(QStringLiteral("none"));
+    ASSERT_TRUE(QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner));
     const QString oldCwd = QDir::currentPath();
-    ASSERT_TRUE(workDir.isValid() && QDir::setCurrent(workDir.path()));
+    ASSERT_TRUE(QDir::setCurrent(QFileInfo(decoy).path()));
     const QStringList before = syncLogFiles();
-    for (const QString &tool : {m_dir.filePath(QStringLiteral("nowhere/") + ToolName), ToolName}) {
-        SCOPED_TRACE(tool.toStdString());
-        const Query q = query(tool);
+    const std::pair<ToolDirectories, QString> cases[] = {
+        {{none, QFileInfo(plain).path()}, plain + " is not executable"},
+        {{none, m_dir.filePath(QStringLiteral("libexec"))},
+         QStringLiteral("Talvex_Firmware_Update not found beside the program (%1) or in %2/libexec").arg(none, m_dir.path())},
+    };
+    for (const auto &[dirs, problem] : cases) {
+        SCOPED_TRACE(problem.toStdString());
+        const Query q = query(findFirmwareTool(dirs));
         EXPECT_EQ(q.version, std::nullopt);
-        const QString failed = QStringLiteral("[Sync] Failed to launch: ");
-        EXPECT_EQ(q.lines.size(), 2) << q.dump();
-        EXPECT_EQ(q.lines.value(0), Launching + tool);
-        EXPECT_TRUE(q.lines.value(1).startsWith(failed) && q.lines.value(1).size() > failed.size()) << q.dump();
+        EXPECT_EQ(q.lines, QStringList({Launching + findFirmwareTool(dirs).path, "[Sync] Failed to launch: " + problem}));
         EXPECT_EQ(syncLogFiles(), before);
     }
-    const bool linked = QFile::link(QStringLiteral(TALVEX_SIMULATOR_PATH), workDir.filePath(ToolName));
-    const Query inCwd = query(ToolName);
     ASSERT_TRUE(QDir::setCurrent(oldCwd));
-    ASSERT_TRUE(linked);
-    EXPECT_EQ(inCwd.version, SimulatedVersion);
     EXPECT_FALSE(QFile::exists(marker));
 }
 
@@ -221,28 +223,31 @@ TEST_F(VersionQuery, OverrunningToolIsStopped)
     }
 }
 
-// A full disk must show as a failed save, never as a saved empty file, and
-// the version is still read. Runs where QUORVALE_FULL_DIR is a tiny file
-// system of its own (see CMakeLists.txt).
+// A full disk must show as a failed save with the system's reason, never as a
+// saved empty or cut file, whether it was full before the run or fills during
+// it, and the version is still read. Runs where QUORVALE_FULL_DIR is a tiny
+// file system of its own (see CMakeLists.txt).
 TEST(VersionQueryFullDisk, ReportsTheFailedSave)
 {
     const QString full = qEnvironmentVariable("QUORVALE_FULL_DIR");
     if (full.isEmpty())
         GTEST_SKIP() << "needs a small file system of its own";
-    QFile filler(full + QStringLiteral("/filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    const QByteArray block(512, 'x');
-    while (filler.write(block) == block.size()) {
-    }
-    filler.close();
-
-    qunsetenv("TALVEX_SIM_MISBEHAVE");
     qputenv("TALVEX_SIM_VERSION", "3.1.4");
-    const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full);
-    EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
-    ASSERT_EQ(q.lines.size(), 4) << q.dump();
-    EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
-    EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("filler")});
+    qputenv("TALVEX_SIM_FLOOD_MB", "1");
+    for (const char *misbehave : {"flood", ""}) { // more than the disk holds; then a disk full from the start
+        SCOPED_TRACE(misbehave);
+        qputenv("TALVEX_SIM_MISBEHAVE", misbehave);
+        const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full);
+        EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
+        ASSERT_EQ(q.lines.size(), 4) << q.dump();
+        EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
+        EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), *misbehave ? QStringList() : QStringList{"filler"});
+
+        QFile filler(full + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(512, 'x')) == 512) {
+        }
+    }
 }
 
 } // namespace

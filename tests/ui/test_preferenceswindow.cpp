@@ -40,7 +40,7 @@ protected:
     }
     QString problem() const { return window()->findChild<QLabel *>(QStringLiteral("timeoutProblem"))->text(); }
     // A new controller, which builds its window anew.
-    void restart() { app.delegate = std::make_unique<AppDelegate>(std::make_unique<FakeUsbSource>(), app.settingsFile()); }
+    void restart() { app.delegate = std::make_unique<AppDelegate>(std::make_unique<FakeUsbSource>(), app.files()); }
 
     Controller app;
 };

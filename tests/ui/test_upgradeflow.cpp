@@ -1,6 +1,7 @@
 #include "guitest.h"
 #include "logcapture.h"
 #include "settings/preferencesvalue.h"
+#include "tool/toollock.h"
 #include "ui/firmwarefiledialog.h"
 #include "ui/upgradeprogresswindow.h"
 
@@ -191,6 +192,30 @@ TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
         EXPECT_FALSE(app->monitor().versionQueried());
         EXPECT_TRUE(c.logged.isEmpty() || log.contains(c.logged));
     }
+}
+
+// Another copy of the program flashing a dock: no upgrade here, no version
+// query either, until it has finished.
+TEST_F(Fixture, AnotherCopyFlashingKeepsThisOneOffTheTool)
+{
+    ToolLock other(app->files().toolLock);
+    ASSERT_TRUE(other.tryExclusive());
+    AlertAnswer busy(0);
+    upgrades().performFirmwareUpgradeWithFilePath(image("dock.bin"));
+    EXPECT_TRUE(busy.seen());
+    EXPECT_FALSE(upgrades().upgradeInProgress());
+    EXPECT_EQ(busy.headline, expectedText("Upgrade Failed", "升级失败"));
+    EXPECT_TRUE(busy.text.startsWith(expectedText("Another Quorvale window", "另一个 Quorvale 窗口")));
+
+    const int queries = app->versionQueries;
+    app->rescan(0);
+    app->rescan(1);
+    EXPECT_EQ(app->versionQueries, queries);
+    other.release();
+    app->rescan(1);
+    EXPECT_EQ(app->versionQueries, queries + 1);
+    // The query gave the tool back: an upgrade may start.
+    EXPECT_TRUE(other.tryExclusive());
 }
 
 // A quit during a flash, or the main window closed, waits for the run to

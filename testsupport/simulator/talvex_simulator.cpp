@@ -65,6 +65,8 @@ enum class Misbehaviour {
     Exit1,
     Orphan,
     FailPhraseWithSuccess,
+    TermSuccess,
+    Controls,
 };
 
 struct Settings {
@@ -196,6 +198,8 @@ Misbehaviour parseMisbehaviour(const std::optional<std::string>& text)
         {"exit1", Misbehaviour::Exit1},
         {"orphan", Misbehaviour::Orphan},
         {"fail-phrase-with-success", Misbehaviour::FailPhraseWithSuccess},
+        {"term-success", Misbehaviour::TermSuccess},
+        {"controls", Misbehaviour::Controls},
     };
     for (const auto& [name, value] : kNames) {
         if (*text == name)
@@ -345,6 +349,20 @@ std::string currentVersion(const Settings& settings)
 {
     for (;;)
         ::pause();
+}
+
+// Says nothing until asked to stop, then claims success and exits 0, as a
+// tool might that reports on its way out whatever state it was in.
+[[noreturn]] void claimSuccessOnTerm()
+{
+    struct sigaction action = {};
+    action.sa_handler = [](int) {
+        static constexpr char kClaim[] = "Firmware update completed\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, kClaim, sizeof kClaim - 1);
+        ::_exit(0);
+    };
+    ::sigaction(SIGTERM, &action, nullptr);
+    sleepForever();
 }
 
 // The child holds our end of the pipe after we are gone, as a helper process
@@ -498,6 +516,14 @@ int run(std::span<char* const> args)
         sleepForever();
     case Misbehaviour::Silent:
         return 0;
+    case Misbehaviour::TermSuccess:
+        claimSuccessOnTerm();
+    case Misbehaviour::Controls: {
+        // A window title, a cleared screen, a bell and a NUL, and nothing else.
+        static constexpr char kControls[] = "\x1B]0;owned\x07\x1B[2J\0 screen cleared\n";
+        writeAll(STDOUT_FILENO, std::string_view(kControls, sizeof kControls - 1));
+        return 0;
+    }
     case Misbehaviour::Orphan:
         forkLingeringChild(settings.orphanSeconds);
         break;
