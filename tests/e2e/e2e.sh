@@ -19,13 +19,13 @@ export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PAC
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 case $case_name in chinese_menu | a11y_zh) export LANGUAGE=zh_CN ;; esac
-case $case_name in no_dock) devices=$(dirname "$devices")/no-dock.umockdev ;; esac
+case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_name//_/-}.umockdev ;; esac
 
 # The English or the Chinese form of a text, as the case's language picks.
 say() { if [ "$LANGUAGE" = zh_CN ]; then printf %s "$2"; else printf %s "$1"; fi; }
 # Cases whose user has no mouse, or reads the screen through AT-SPI.
 keys_only() { case $case_name in keyboard_only | a11y_*) return 0 ;; *) return 1 ;; esac; }
-reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_*) return 0 ;; *) return 1 ;; esac; }
+reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks) return 0 ;; *) return 1 ;; esac; }
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$log" >&2 || true; exit 1; }
 
@@ -69,7 +69,7 @@ stop_all() {
   if [ -n "${group:-}" ] && [ "$group" != "$(ps -o pgid= -p $$ | tr -d ' ')" ]; then
     kill -- -"$group" 2>/dev/null || true
   fi
-  [ -z "${helpers:-}" ] || kill "$helpers" 2>/dev/null || true
+  [ -z "${helpers:-}" ] || kill $helpers 2>/dev/null || true
 }
 
 # The program itself, not the umockdev-run around it.
@@ -330,6 +330,54 @@ case_sigterm_during_upgrade() {
   wait "$group" || fail "exited with status $?"
 }
 
+# Ctrl+C or a closed terminal reaches the whole foreground process group:
+# the firmware tool must not be in it.
+case_group_signal() {
+  upgrade_running
+  local pid=$(quorvale_pid)
+  kill -INT -- -"$group"
+  kill -HUP -- -"$group"
+  quits_after_flash "$pid"
+  grep -q 'Quit requested by signal 2' "$log" || fail "SIGINT was not seen"
+  # umockdev-run passes the signals on to the program and outlives them.
+  wait "$group" || fail "exited with status $?"
+}
+
+# The logind stand-in's lock is held while the tool flashes, and handed back
+# once the run has ended, with the program still running.
+case_sleep_lock() {
+  upgrade_running
+  expect_lines "$work/logind" 'inhibit:sleep:shutdown:Quorvale:Firmware update in progress:block'
+  grep -q released "$work/logind" && fail "the lock was released during the flash"
+  finish_upgrade YES 'Firmware upgrade successful!'
+  poll 20 grep -q released "$work/logind" || fail "the lock is still held after the run"
+  kill -0 "$(quorvale_pid)" || fail "the program is gone"
+}
+# A private bus for the program's system bus, with logind played on it.
+prepare_sleep_lock() {
+  dbus-daemon --session --nofork --print-address=3 3>"$work/bus" 2>/dev/null &
+  helpers="${helpers:-} $!"
+  poll 50 grep -q . "$work/bus" || fail "no private bus"
+  export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$work/bus")
+  /usr/bin/python3 "$here/fake_logind.py" "$DBUS_SYSTEM_BUS_ADDRESS" >"$work/logind" 2>&1 &
+  helpers="$helpers $!"
+  poll 50 grep -q '^ready$' "$work/logind" || fail "no logind stand-in: $(cat "$work/logind")"
+}
+
+# With two docks, the pointer resting on the second row and that row's menu
+# opened and closed with the mouse, the first Down highlights the first row.
+case_two_docks() {
+  xdotool mousemove "$row_x" "$((row_y + row_height))" click 3
+  sleep 0.5
+  xdotool key Escape
+  sleep 0.3
+  xdotool key Down
+  sleep 0.3
+  import -window root "$artifacts/$case_name.png"
+  read_atspi "$work/names"
+  expect_lines "$work/names" rows:2 selected:0
+}
+
 case_quit_shortcut() {
   xdotool key ctrl+q
   poll 50 eval '! kill -0 "$group" 2>/dev/null' || fail "still running after Ctrl+Q"
@@ -353,7 +401,7 @@ run_case() {
   [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
 
   # Row 0 of the table, below the menu bar and the header.
-  row_x=$((X + 200)) row_y=$((Y + 55))
+  row_x=$((X + 200)) row_y=$((Y + 55)) row_height=30
   if [ "$case_name" != no_dock ]; then
     # The first scan runs the version query before the window can repaint.
     poll 50 grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
