@@ -388,6 +388,8 @@ run_case() {
   : >"$log"
   helpers=
   trap stop_all EXIT
+  # Tells a server that never answers from one that stops answering later.
+  poll 50 xdotool getmouselocation >/dev/null 2>&1 || fail "X server $DISPLAY does not answer"
   if reads_atspi; then
     # What a screen reader reads is the texts the program really shows.
     /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
