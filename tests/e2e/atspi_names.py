@@ -1,7 +1,7 @@
 """What a screen reader sees of a running program, as "role:name" lines.
   atspi_names.py PROGRAM           every node of the program's windows; a node
                                    with a description adds "description:TEXT",
-                                   a table "rows:N"
+                                   a table "rows:N" and "selected:ROW,..."
   atspi_names.py PROGRAM SECONDS   each node that takes the focus meanwhile
 (popup menus are not children of any window: they are seen through focus)"""
 import sys
@@ -21,7 +21,9 @@ def walk(node, depth, out):
         if node.description:
             out.append(f"description:{node.description}")
         if node.getRoleName() == "table":
-            out.append(f"rows:{node.queryTable().nRows}")
+            table = node.queryTable()
+            out.append(f"rows:{table.nRows}")
+            out.append("selected:" + ",".join(map(str, table.getSelectedRows())))
         children = [node.getChildAtIndex(i) for i in range(node.childCount)]
     except Exception:  # a node that went away while being read
         return

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # One end-to-end case: e2e.sh CASE QUORVALE SIMULATOR DEVICES.umockdev
-# Screenshots and logs of the run stay in $E2E_ARTIFACTS (default: a temp dir).
+# Runs the function case_CASE below. Screenshots and logs of the run stay in
+# $E2E_ARTIFACTS (default: a temp dir).
 set -euo pipefail
 case_name=$1 quorvale=$2 simulator=$3 devices=$4
 here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d)
 artifacts=${E2E_ARTIFACTS:-$work}
+log=$artifacts/$case_name.log
 images=$work/firmware
 mkdir -p "$artifacts" "$work/bin" "$images"
 cp "$quorvale" "$simulator" "$work/bin/"
@@ -17,15 +19,23 @@ export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PAC
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 case $case_name in chinese_menu | a11y_zh) export LANGUAGE=zh_CN ;; esac
-[ "$case_name" = no_dock ] && devices=$(dirname "$devices")/no-dock.umockdev
+case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_name//_/-}.umockdev ;; esac
 
 # The English or the Chinese form of a text, as the case's language picks.
 say() { if [ "$LANGUAGE" = zh_CN ]; then printf %s "$2"; else printf %s "$1"; fi; }
 # Cases whose user has no mouse, or reads the screen through AT-SPI.
 keys_only() { case $case_name in keyboard_only | a11y_*) return 0 ;; *) return 1 ;; esac; }
-reads_atspi() { case $case_name in chinese_menu | a11y_*) return 0 ;; *) return 1 ;; esac; }
+reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks) return 0 ;; *) return 1 ;; esac; }
 
-fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$artifacts/$case_name.log" >&2 || true; exit 1; }
+fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$log" >&2 || true; exit 1; }
+
+# Polls a command for up to $1 tenths of a second.
+poll() {
+  local tries=$1
+  shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  "$@"
+}
 
 # Starts the program in a process group of its own ($group).
 launch_quorvale() {
@@ -41,7 +51,7 @@ start_quorvale() {
   win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quorvale$' | head -n 1) || fail "no main window"
 }
 
-# The dock's row as the table shows it: succeeds when row 0 holds text.
+# Row 0 of the table as the screen shows it: succeeds when it holds text.
 row_shows_text() {
   local mean
   mean=$(import -window root -crop 440x14+$((X + 2))+$((Y + 48)) png:- \
@@ -59,28 +69,24 @@ stop_all() {
   if [ -n "${group:-}" ] && [ "$group" != "$(ps -o pgid= -p $$ | tr -d ' ')" ]; then
     kill -- -"$group" 2>/dev/null || true
   fi
-  [ -z "${helpers:-}" ] || kill "$helpers" 2>/dev/null || true
+  [ -z "${helpers:-}" ] || kill $helpers 2>/dev/null || true
 }
 
 # The program itself, not the umockdev-run around it.
 quorvale_pid() { pgrep -g "$group" -x quorvale; }
 
 # Waits up to 20 s for a line matching a grep pattern in the program's log.
-wait_for_log() {
-  for _ in $(seq 200); do grep -q -- "$1" "$artifacts/$case_name.log" && return 0; sleep 0.1; done
-  fail "log never showed: $1"
-}
+wait_for_log() { poll 200 grep -q -- "$1" "$log" || fail "log never showed: $1"; }
 
-# Waits for a visible window titled $1 other than the main window; prints its id.
-wait_for_window() {
-  for _ in $(seq 200); do
-    for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-      [ "$w" != "$win" ] && { echo "$w"; return 0; }
-    done
-    sleep 0.1
+# Prints the id of a visible window titled $1 other than the main window.
+other_window() {
+  local w
+  for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    [ "$w" != "$win" ] && { echo "$w"; return 0; }
   done
-  fail "no window '$1'"
+  return 1
 }
+wait_for_window() { poll 200 other_window "$1" || fail "no window '$1'"; }
 
 # Succeeds when the file holds every one of the given lines.
 expect_lines() {
@@ -89,6 +95,14 @@ expect_lines() {
   for expected in "$@"; do
     grep -qxF -- "$expected" "$file" || fail "no '$expected' among: $(cat "$file")"
   done
+}
+
+# What a screen reader reads of the program's windows now, into file $1.
+read_atspi() { timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$1" || fail "no accessibility tree"; }
+# Records what takes the focus in the next 4 s into file $1, in the background ($!).
+listen_focus() {
+  timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale 4 >>"$1" &
+  poll 50 grep -q '^listening$' "$1" || true
 }
 
 # The clipboard holds exactly $1.
@@ -126,206 +140,288 @@ start_upgrade() {
   xdotool key Return
 }
 
-# Waits for the result alert, checks its verdict line and dismisses it.
+# Waits for the result alert, checks its verdict line and (where a screen
+# reader listens) its headline and message, then dismisses it.
 finish_upgrade() {
   wait_for_log "\[Upgrade\] Success: $1, Message: $2\$"
   wait_for_window Quorvale >/dev/null
   sleep 0.5
   import -window root "$artifacts/$case_name-result.png"
+  if reads_atspi; then
+    read_atspi "$work/alert"
+    local headline=$(say 'Upgrade Success' 升级成功)
+    [ "$1" = YES ] || headline=$(say 'Upgrade Failed' 升级失败)
+    expect_lines "$work/alert" "label:$headline" "label:$2" "push button:$(say OK 确定)"
+  fi
   xdotool key Return
+}
+
+# The saved output of the last upgrade ends with the tool's closing line.
+flash_completed() {
+  local saved=$(sed -n 's/.*\[Upgrade\] Output saved to: //p' "$log" | tail -n 1)
+  [ -f "$saved" ] || fail "no saved upgrade output at '$saved'"
+  tail -n 1 "$saved" | grep -qx 'Firmware update completed' || fail "the flash was cut short: $(tail -n 3 "$saved")"
+}
+
+# Starts an upgrade with the valid image and waits until the tool flashes.
+upgrade_running() {
+  start_upgrade "$images/dock-2.1.0.bin"
+  wait_for_window "$(say 'Firmware Updating' 升级固件中)" >/dev/null
+  wait_for_log '\[Upgrade\] \(Sleep and shutdown blocked\|Could not block sleep and shutdown\)'
+}
+
+# After a quit request during a flash: the flash goes on to its end, its
+# output is saved, then the program quits by itself, with no result alert.
+quits_after_flash() {
+  wait_for_log '\[Upgrade\] Quit requested during a firmware upgrade; quitting when it ends$'
+  grep -q '\[Upgrade\] Success:' "$log" && fail "the run did not outlive the signal"
+  local pid=$1
+  poll 200 eval '! kill -0 '"$pid"' 2>/dev/null' || fail "still running after the upgrade"
+  flash_completed
+  [ "$(cat "$TALVEX_SIM_STATE")" = 2.1.0 ] || fail "the dock did not get the new firmware"
+}
+
+# --- The cases. Each runs with the program started and its window shown
+# ($win at X,Y), and the dock's version read unless the case has no dock.
+
+case_version_shown() {
+  [ "$elapsed_ms" -lt 5000 ] || fail "version took ${elapsed_ms} ms"
+  local saved=$(sed -n 's/.*\[Sync\] Output saved to: //p' "$log" | head -n 1)
+  [ -f "$saved" ] || fail "no saved output at '$saved'"
+  grep -qx 'Composite dock image version: 1.0.3' "$saved" || fail "saved output lacks the version line"
+  sleep 0.5
+  import -window root "$artifacts/$case_name.png"
+}
+
+case_copy_device_info() {
+  open_row_menu
+  import -window root "$artifacts/$case_name-menu.png"
+  xdotool key Up Up Return # the last item is "Upgrade Firmware"; two up is "Copy Device Info"
+  sleep 0.5
+  clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3'
+  grep -q 'Device info copied to clipboard: Vendor: Talvex' "$log" || fail "no copy log line"
+}
+
+case_chinese_menu() {
+  local names=$work/names
+  read_atspi "$names"
+  listen_focus "$names"
+  xdotool mousemove "$row_x" "$row_y" click 3
+  sleep 0.5
+  import -window root "$artifacts/$case_name-row-menu.png"
+  xdotool key Down sleep 0.3 key Down sleep 0.3 key Escape # each item takes the focus in turn
+  wait $! || fail "no focus events"
+  expect_lines "$names" 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
+               'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:升级固件'
+}
+
+case_a11y_en() {
+  local names=$work/names focus=$work/focus
+  read_atspi "$names"
+  expect_lines "$names" "table:$(say Docks 扩展坞)" rows:1 \
+               'table cell:Talvex' 'table cell:TD-70 USB-C Dock' 'table cell:1.0.3'
+  listen_focus "$focus"
+  open_row_menu
+  xdotool key Down sleep 0.3 key Up sleep 0.3 key Escape # each item takes the focus in turn
+  wait $! || fail "no focus events"
+  expect_lines "$focus" "menu item:$(say 'Copy Device Info' 复制设备信息)" "menu item:$(say 'Upgrade Firmware' 升级固件)"
+  upgrade_running
+  read_atspi "$names"
+  expect_lines "$names" "frame:$(say 'Firmware Updating' 升级固件中)" \
+               "description:$(say 'Upgrading firmware, do not disconnect USB device' 正在升级固件，请勿断开USB设备)" \
+               "progress bar:$(say 'Upgrade progress' 升级进度)"
+  finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
+  xdotool key ctrl+comma # the timeout field is named by its label
+  timeout 10 xdotool search --sync --onlyvisible --name "^$(say Preferences 偏好设置)\$" >/dev/null || fail "no Preferences"
+  read_atspi "$names"
+  expect_lines "$names" "text:$(say 'Upgrade timeout (seconds, 0 to disable):' '升级超时（秒，0 表示禁用）：')"
+}
+case_a11y_zh() { case_a11y_en; }
+
+case_keyboard_only() {
+  start_upgrade "$images/dock-2.1.0.bin"
+  finish_upgrade YES 'Firmware upgrade successful!'
+  # Back in the table, the row's menu again: "Copy Device Info" shows the new version.
+  wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+  open_row_menu
+  xdotool key Up Up Return
+  sleep 0.5
+  clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
+  # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
+  xdotool key ctrl+comma
+  timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
+  sleep 0.3
+  xdotool key ctrl+a type 45
+  xdotool key Tab space
+  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || true
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+}
+
+case_upgrade_success() {
+  start_upgrade "$images/dock-2.1.0.bin"
+  wait_for_window 'Firmware Updating' >/dev/null
+  sleep 0.5
+  import -window root "$artifacts/$case_name-progress.png"
+  grep -q "Starting firmware upgrade for Talvex TD-70 USB-C Dock with file: $images/dock-2.1.0.bin\$" "$log" \
+    || fail "no start line"
+  finish_upgrade YES 'Firmware upgrade successful!'
+  flash_completed
+  # The version is read again once the run has ended.
+  wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+  sleep 0.5
+  import -window root "$artifacts/$case_name-after.png"
+}
+
+case_upgrade_failed() {
+  start_upgrade "$images/dock-corrupt.bin"
+  finish_upgrade NO 'Upgrade tool exited abnormally!'
+  grep -q 'Firmware update failed: payload CRC-32 mismatch' "$log" || fail "no tool output in the log"
+}
+
+case_preferences_saved() {
+  open_preferences() {
+    xdotool key ctrl+comma
+    prefs=$(timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' | head -n 1) || fail "no Preferences window"
+    xdotool mousemove --window "$prefs" 80 80 click 1 key ctrl+a # the field
+  }
+  open_preferences
+  eval "$(xdotool getwindowgeometry --shell "$prefs")"
+  [ "$X,$Y,$WIDTH,$HEIGHT" = 200,460,360,140 ] || fail "Preferences window at $X,$Y size ${WIDTH}x${HEIGHT}"
+  import -window root "$artifacts/$case_name.png"
+  xdotool type 45
+  xdotool mousemove --window "$prefs" 290 114 click 1 # "Save"
+  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || true
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+  kill -- -"$group"; wait "$group" 2>/dev/null || true
+  start_quorvale
+  open_preferences
+  xdotool key ctrl+c
+  local got
+  got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
+  [ "$got" = 45 ] || fail "after a restart the field shows '$got'"
+}
+
+case_no_dock() {
+  sleep 2.5 # two more scans
+  grep -q '\[Sync\]' "$log" && fail "a version query ran without a dock"
+  ! row_shows_text || fail "the table shows a row"
+  import -window root "$artifacts/$case_name.png"
+}
+
+case_hotplug() {
+  row_shows_text || fail "no row for the dock"
+  unplug_dock
+  sleep 2
+  ! row_shows_text || fail "the row stayed after the dock was unplugged"
+  import -window root "$artifacts/$case_name-unplugged.png"
+  plug_dock
+  read_twice() { [ "$(grep -c '\[Sync\] Found firmware version: 1.0.3$' "$log")" = 2 ]; }
+  poll 50 read_twice || fail "the version was not read again"
+  sleep 0.5
+  row_shows_text || fail "no row after the dock came back"
+  import -window root "$artifacts/$case_name-replugged.png"
+}
+
+case_sigterm_during_upgrade() {
+  upgrade_running
+  kill -TERM "$(quorvale_pid)"
+  quits_after_flash "$group"
+  grep -q 'Quit requested by signal 15' "$log" || fail "the signal was not seen"
+  wait "$group" || fail "exited with status $?"
+}
+
+# Ctrl+C or a closed terminal reaches the whole foreground process group:
+# the firmware tool must not be in it.
+case_group_signal() {
+  upgrade_running
+  local pid=$(quorvale_pid)
+  kill -INT -- -"$group"
+  kill -HUP -- -"$group"
+  quits_after_flash "$pid"
+  grep -q 'Quit requested by signal 2' "$log" || fail "SIGINT was not seen"
+  # umockdev-run passes the signals on to the program and outlives them.
+  wait "$group" || fail "exited with status $?"
+}
+
+# The logind stand-in's lock is held while the tool flashes, and handed back
+# once the run has ended, with the program still running.
+case_sleep_lock() {
+  upgrade_running
+  expect_lines "$work/logind" 'inhibit:sleep:shutdown:Quorvale:Firmware update in progress:block'
+  grep -q released "$work/logind" && fail "the lock was released during the flash"
+  finish_upgrade YES 'Firmware upgrade successful!'
+  poll 20 grep -q released "$work/logind" || fail "the lock is still held after the run"
+  kill -0 "$(quorvale_pid)" || fail "the program is gone"
+}
+# A private bus for the program's system bus, with logind played on it.
+prepare_sleep_lock() {
+  dbus-daemon --session --nofork --print-address=3 3>"$work/bus" 2>/dev/null &
+  helpers="${helpers:-} $!"
+  poll 50 grep -q . "$work/bus" || fail "no private bus"
+  export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$work/bus")
+  /usr/bin/python3 "$here/fake_logind.py" "$DBUS_SYSTEM_BUS_ADDRESS" >"$work/logind" 2>&1 &
+  helpers="$helpers $!"
+  poll 50 grep -q '^ready$' "$work/logind" || fail "no logind stand-in: $(cat "$work/logind")"
+}
+
+# With two docks, the pointer resting on the second row and that row's menu
+# opened and closed with the mouse, the first Down highlights the first row.
+case_two_docks() {
+  xdotool mousemove "$row_x" "$((row_y + row_height))" click 3
+  sleep 0.5
+  xdotool key Escape
+  sleep 0.3
+  xdotool key Down
+  sleep 0.3
+  import -window root "$artifacts/$case_name.png"
+  read_atspi "$work/names"
+  expect_lines "$work/names" rows:2 selected:0
+}
+
+case_quit_shortcut() {
+  xdotool key ctrl+q
+  poll 50 eval '! kill -0 "$group" 2>/dev/null' || fail "still running after Ctrl+Q"
 }
 
 # Runs inside the X server: start the program, then the case's steps.
 run_case() {
-  local log=$artifacts/$case_name.log
   : >"$log"
   helpers=
+  trap stop_all EXIT
+  # Tells a server that never answers from one that stops answering later.
+  poll 50 xdotool getmouselocation >/dev/null 2>&1 || fail "X server $DISPLAY does not answer"
   if reads_atspi; then
     # What a screen reader reads is the texts the program really shows.
     /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
     helpers=$!
     export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   fi
-  trap stop_all EXIT
+  ! declare -F "prepare_$case_name" >/dev/null || "prepare_$case_name"
   local started=$(date +%s%N)
   start_quorvale
   eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
   [ "$WIDTH" = 600 ] && [ "$HEIGHT" = 400 ] || fail "window is ${WIDTH}x${HEIGHT}"
 
   # Row 0 of the table, below the menu bar and the header.
-  row_x=$((X + 200)) row_y=$((Y + 55))
+  row_x=$((X + 200)) row_y=$((Y + 55)) row_height=30
   if [ "$case_name" != no_dock ]; then
     # The first scan runs the version query before the window can repaint.
-    for _ in $(seq 50); do grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" && break; sleep 0.1; done
-    grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
-    local elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
+    poll 50 grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
+    elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))
     echo "version shown ${elapsed_ms} ms after launch"
   fi
-
-  case $case_name in
-    version_shown)
-      [ "$elapsed_ms" -lt 5000 ] || fail "version took ${elapsed_ms} ms"
-      saved=$(sed -n 's/.*\[Sync\] Output saved to: //p' "$log" | head -n 1)
-      [ -f "$saved" ] || fail "no saved output at '$saved'"
-      grep -qx 'Composite dock image version: 1.0.3' "$saved" || fail "saved output lacks the version line"
-      sleep 0.5
-      import -window root "$artifacts/$case_name.png"
-      ;;
-    copy_device_info)
-      open_row_menu
-      import -window root "$artifacts/$case_name-menu.png"
-      xdotool key Up Up Return # the last item is "Upgrade Firmware"; two up is "Copy Device Info"
-      sleep 0.5
-      clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3'
-      grep -q 'Device info copied to clipboard: Vendor: Talvex' "$log" || fail "no copy log line"
-      ;;
-    chinese_menu)
-      local names=$work/names
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale 4 >>"$names" &
-      for _ in $(seq 50); do grep -q '^listening$' "$names" && break; sleep 0.1; done
-      xdotool mousemove "$row_x" "$row_y" click 3
-      sleep 0.5
-      import -window root "$artifacts/$case_name-row-menu.png"
-      xdotool key Down sleep 0.3 key Down sleep 0.3 key Escape # each item takes the focus in turn
-      wait $! || fail "no focus events"
-      expect_lines "$names" 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
-                   'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:升级固件'
-      ;;
-    a11y_en | a11y_zh)
-      local names=$work/names focus=$work/focus
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
-      expect_lines "$names" "table:$(say Docks 扩展坞)" rows:1 \
-                   'table cell:Talvex' 'table cell:TD-70 USB-C Dock' 'table cell:1.0.3'
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale 4 >"$focus" &
-      for _ in $(seq 50); do grep -q '^listening$' "$focus" && break; sleep 0.1; done
-      open_row_menu
-      xdotool key Down sleep 0.3 key Up sleep 0.3 key Escape # each item takes the focus in turn
-      wait $! || fail "no focus events"
-      expect_lines "$focus" "menu item:$(say 'Copy Device Info' 复制设备信息)" "menu item:$(say 'Upgrade Firmware' 升级固件)"
-      start_upgrade "$images/dock-2.1.0.bin"
-      wait_for_window "$(say 'Firmware Updating' 升级固件中)" >/dev/null
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
-      expect_lines "$names" "frame:$(say 'Firmware Updating' 升级固件中)" \
-                   "description:$(say 'Upgrading firmware, do not disconnect USB device' 正在升级固件，请勿断开USB设备)" \
-                   "progress bar:$(say 'Upgrade progress' 升级进度)"
-      finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
-      xdotool key ctrl+comma # the timeout field is named by its label
-      timeout 10 xdotool search --sync --onlyvisible --name "^$(say Preferences 偏好设置)\$" >/dev/null || fail "no Preferences"
-      timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale >"$names" || fail "no accessibility tree"
-      expect_lines "$names" "text:$(say 'Upgrade timeout (seconds, 0 to disable):' '升级超时（秒，0 表示禁用）：')"
-      ;;
-    keyboard_only)
-      start_upgrade "$images/dock-2.1.0.bin"
-      finish_upgrade YES 'Firmware upgrade successful!'
-      # Back in the table, the row's menu again: "Copy Device Info" shows the new version.
-      wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
-      open_row_menu
-      xdotool key Up Up Return
-      sleep 0.5
-      clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
-      # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
-      xdotool key ctrl+comma
-      timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
-      sleep 0.3
-      xdotool key ctrl+a type 45
-      xdotool key Tab space
-      for _ in $(seq 50); do xdotool search --onlyvisible --name '^Preferences$' >/dev/null || break; sleep 0.1; done
-      grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
-      ;;
-    upgrade_success)
-      start_upgrade "$images/dock-2.1.0.bin"
-      wait_for_window 'Firmware Updating' >/dev/null
-      sleep 0.5
-      import -window root "$artifacts/$case_name-progress.png"
-      grep -q "Starting firmware upgrade for Talvex TD-70 USB-C Dock with file: $images/dock-2.1.0.bin\$" "$log" \
-        || fail "no start line"
-      finish_upgrade YES 'Firmware upgrade successful!'
-      saved=$(sed -n 's/.*\[Upgrade\] Output saved to: //p' "$log")
-      tail -n 1 "$saved" | grep -qx 'Firmware update completed' || fail "saved output lacks the closing line"
-      # The version is read again once the run has ended.
-      wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
-      sleep 0.5
-      import -window root "$artifacts/$case_name-after.png"
-      ;;
-    upgrade_failed)
-      start_upgrade "$images/dock-corrupt.bin"
-      finish_upgrade NO 'Upgrade tool exited abnormally!'
-      grep -q 'Firmware update failed: payload CRC-32 mismatch' "$log" || fail "no tool output in the log"
-      ;;
-    preferences_saved)
-      open_preferences() {
-        xdotool key ctrl+comma
-        prefs=$(timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' | head -n 1) || fail "no Preferences window"
-        xdotool mousemove --window "$prefs" 80 80 click 1 key ctrl+a # the field
-      }
-      open_preferences
-      eval "$(xdotool getwindowgeometry --shell "$prefs")"
-      [ "$X,$Y,$WIDTH,$HEIGHT" = 200,460,360,140 ] || fail "Preferences window at $X,$Y size ${WIDTH}x${HEIGHT}"
-      import -window root "$artifacts/$case_name.png"
-      xdotool type 45
-      xdotool mousemove --window "$prefs" 290 114 click 1 # "Save"
-      for _ in $(seq 50); do xdotool search --onlyvisible --name '^Preferences$' >/dev/null || break; sleep 0.1; done
-      grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
-      kill -- -"$group"; wait "$group" 2>/dev/null || true
-      start_quorvale
-      open_preferences
-      xdotool key ctrl+c
-      got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null) || fail "clipboard empty"
-      [ "$got" = 45 ] || fail "after a restart the field shows '$got'"
-      ;;
-    no_dock)
-      sleep 2.5 # two more scans
-      grep -q '\[Sync\]' "$log" && fail "a version query ran without a dock"
-      ! row_shows_text || fail "the table shows a row"
-      import -window root "$artifacts/$case_name.png"
-      ;;
-    hotplug)
-      row_shows_text || fail "no row for the dock"
-      unplug_dock
-      sleep 2
-      ! row_shows_text || fail "the row stayed after the dock was unplugged"
-      import -window root "$artifacts/$case_name-unplugged.png"
-      plug_dock
-      for _ in $(seq 50); do [ "$(grep -c '\[Sync\] Found firmware version: 1.0.3$' "$log")" = 2 ] && break; sleep 0.1; done
-      [ "$(grep -c '\[Sync\] Found firmware version: 1.0.3$' "$log")" = 2 ] || fail "the version was not read again"
-      sleep 0.5
-      row_shows_text || fail "no row after the dock came back"
-      import -window root "$artifacts/$case_name-replugged.png"
-      ;;
-    sigterm_during_upgrade)
-      start_upgrade "$images/dock-2.1.0.bin"
-      wait_for_window 'Firmware Updating' >/dev/null
-      wait_for_log '\[Upgrade\] \(Sleep and shutdown blocked\|Could not block sleep and shutdown\)'
-      kill -TERM "$(quorvale_pid)"
-      wait_for_log '\[Upgrade\] Quit requested during a firmware upgrade; quitting when it ends$'
-      grep -q 'Quit requested by signal 15' "$log" || fail "the signal was not seen"
-      grep -q '\[Upgrade\] Success:' "$log" && fail "the run did not outlive the signal"
-      # The flash goes on to its end, its output is saved, then the program quits.
-      for _ in $(seq 200); do kill -0 "$group" 2>/dev/null || break; sleep 0.1; done
-      ! kill -0 "$group" 2>/dev/null || fail "still running after the upgrade"
-      wait "$group" || fail "exited with status $?"
-      saved=$(sed -n 's/.*\[Upgrade\] Output saved to: //p' "$log")
-      tail -n 1 "$saved" | grep -qx 'Firmware update completed' || fail "the flash was cut short"
-      [ "$(cat "$TALVEX_SIM_STATE")" = 2.1.0 ] || fail "the dock did not get the new firmware"
-      ;;
-    quit_shortcut)
-      xdotool key ctrl+q
-      for _ in $(seq 50); do kill -0 "$group" 2>/dev/null || break; sleep 0.1; done
-      ! kill -0 "$group" 2>/dev/null || fail "still running after Ctrl+Q"
-      ;;
-  esac
+  "case_$case_name"
   echo "PASS ($case_name)"
 }
+
 # Under a headless Wayland compositor, with no X server at all.
-run_on_wayland() {
-  local log=$artifacts/$case_name.log
+case_wayland_smoke() {
   : >"$log"
   trap stop_all EXIT
   weston --backend=headless-backend.so --shell=kiosk-shell.so --idle-time=0 --socket=quorvale-e2e \
     >"$artifacts/$case_name-weston.log" 2>&1 &
   helpers=$!
-  for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/quorvale-e2e" ] && break; sleep 0.1; done
+  poll 50 test -S "$XDG_RUNTIME_DIR/quorvale-e2e" || true
   unset DISPLAY
   export WAYLAND_DISPLAY=quorvale-e2e
   launch_quorvale
@@ -337,12 +433,34 @@ run_on_wayland() {
   ! grep -v '^[0-9-]* [0-9:.]* quorvale\[' "$log" || fail "unexpected output on stderr"
   echo "PASS ($case_name)"
 }
-if [ "$case_name" = wayland_smoke ]; then
-  run_on_wayland
+
+# Runs this script again on an X server of its own. Xvfb picks a free display
+# number itself and names it on fd 3 only once it accepts connections, so two
+# cases started at once (from two test runs) can neither take the same number
+# nor talk to a server that is not up yet; the case waits for its server to be
+# gone before it ends.
+on_own_x_server() {
+  local xlog=$artifacts/$case_name-xvfb.log
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$xlog" &
+  local xvfb=$!
+  poll 100 grep -q . "$work/display" || { cat "$xlog" >&2; fail "Xvfb did not start"; }
+  local session=() status=0
+  reads_atspi && session=(dbus-run-session --)
+  DISPLAY=:$(head -n 1 "$work/display") E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts \
+    "${session[@]}" bash "$0" "$@" || status=$?
+  [ $status = 0 ] || { echo "--- X server's log:" >&2; cat "$xlog" >&2; }
+  kill "$xvfb"
+  wait "$xvfb" || true
+  return $status
+}
+
+if ! declare -F "case_$case_name" >/dev/null; then
+  echo "no case '$case_name'" >&2
+  exit 2
+elif [ "$case_name" = wayland_smoke ]; then
+  case_wayland_smoke
 elif [ -n "${E2E_DISPLAY_READY:-}" ]; then
   run_case
 else
-  session=()
-  reads_atspi && session=(dbus-run-session --)
-  E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts xvfb-run -a -s "-screen 0 1280x800x24" "${session[@]}" bash "$0" "$@"
+  on_own_x_server "$@"
 fi

@@ -47,6 +47,40 @@ for want in 'SUBSYSTEM=="usb"' 'ATTR{idVendor}=="21c4"' 'ATTR{idProduct}=="b070"
   grep -v '^#' "$rules" | grep -qF "$want" || fail "udev rule lacks $want"
 done
 
+# The rule must reach the dock itself (the usb_device the tool opens), not one
+# of its interfaces: each match key of the rule's uaccess line is compared with
+# the demo dock's properties (E:) and attributes (A:).
+declare -A dock=()
+while IFS= read -r line; do
+  key=${line:3} key=${key%%=*} value=${line#*=}
+  case $line in
+    'P: '*) dock[KERNEL]=${line##*/} ;;
+    'E: '*) dock["ENV{$key}"]=$value
+            case $key in SUBSYSTEM | DRIVER) dock[$key]=$value ;; esac ;;
+    'A: '*) dock["ATTR{$key}"]=$value ;;
+  esac
+done < <(awk -v RS= '/\nA: idVendor=21c4\n/' "$(dirname "$0")/../../testsupport/devices/demo.umockdev")
+[ "${dock[ATTR{idProduct}]:-}" = b070 ] || fail "no demo dock in demo.umockdev"
+# Succeeds when every match key of rule line $1 holds for the dock; udev's
+# patterns are shell globs with "|" between alternatives.
+matches_dock() {
+  local field key op pattern hit alt
+  while IFS= read -r field; do
+    [[ $field =~ ^([A-Z_]+(\{[A-Za-z_]+\})?)(==|!=)\"(.*)\"$ ]] || continue # an assignment
+    key=${BASH_REMATCH[1]} op=${BASH_REMATCH[3]} pattern=${BASH_REMATCH[4]} hit=no
+    [ -n "${dock[$key]+set}" ] || fail "udev rule matches on $key, which the dock has no value for"
+    IFS='|' read -ra alts <<<"$pattern"
+    for alt in "${alts[@]}"; do [[ ${dock[$key]} == $alt ]] && hit=yes; done
+    [ "$op" = '==' ] && [ $hit = no ] && return 1
+    [ "$op" = '!=' ] && [ $hit = yes ] && return 1
+  done < <(sed 's/,[[:space:]]*/\n/g' <<<"$1")
+  return 0
+}
+uaccess=$(grep -v '^[[:space:]]*#' "$rules" | grep -F 'TAG+="uaccess"') || fail "udev rule tags nothing uaccess"
+while IFS= read -r rule; do
+  matches_dock "$rule" || fail "udev rule does not match the demo dock's device: $rule"
+done <<<"$uaccess"
+
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
 deb=$(echo "$tmp"/pkg/quorvale_*.deb)
 [ -f "$deb" ] || fail "no quorvale_*.deb built"
