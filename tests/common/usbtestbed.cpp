@@ -47,3 +47,19 @@ void UsbTestbed::remove(const QString &sysPath)
 {
     umockdev_testbed_remove_device(m_testbed, sysPath.toUtf8().constData());
 }
+
+QString UsbTestbed::addOfSubsystem(const char *subsystem)
+{
+    const QByteArray name = QByteArray(subsystem) + QByteArray::number(++m_count);
+    const char *none[] = {nullptr};
+    gchar *path = umockdev_testbed_add_devicev(m_testbed, subsystem, name.constData(), nullptr,
+                                               const_cast<gchar **>(none), const_cast<gchar **>(none));
+    const QString result = QString::fromUtf8(path);
+    g_free(path);
+    return result;
+}
+
+void UsbTestbed::uevent(const QString &sysPath, const char *action)
+{
+    umockdev_testbed_uevent(m_testbed, sysPath.toUtf8().constData(), action);
+}

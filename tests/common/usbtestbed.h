@@ -33,7 +33,12 @@ public:
     {
         return add({idVendor, idProduct, name, name});
     }
+    // Adds a device of another subsystem ("block", "input"); returns its sysfs path.
+    QString addOfSubsystem(const char *subsystem);
+    // Removes the device without a word to udev monitors.
     void remove(const QString &sysPath);
+    // Sends a uevent ("add", "remove", "change") to the udev monitors of this process.
+    void uevent(const QString &sysPath, const char *action);
 
 private:
     UMockdevTestbed *m_testbed;
