@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "devices/devicelist.h"
+#include "devices/udeveventmonitor.h"
 
 #include <QTimer>
 
@@ -21,11 +22,53 @@ void DeviceMonitor::startUSBMonitoring()
     usbMonitorTimer = std::make_unique<QTimer>();
     usbMonitorTimer->setInterval(m_tickInterval);
     connect(usbMonitorTimer.get(), &QTimer::timeout, this, [this] {
-        if (!m_frozen || !m_frozen())
+        if (!m_frozen || !m_frozen()) {
+            forgetRemovedDocks();
             requestScan();
+        }
     });
     usbMonitorTimer->start();
     scanUSBDevices();
+}
+
+void DeviceMonitor::setEventMonitor(std::unique_ptr<UdevEventMonitor> events)
+{
+    m_events.reset();
+    if (!events)
+        return;
+    if (!events->isActive()) {
+        logLine(QStringLiteral("No USB hotplug events (%1); looking for docks every second").arg(events->failure()));
+        return;
+    }
+    m_events = std::move(events);
+    connect(m_events.get(), &UdevEventMonitor::devicesChanged, this, &DeviceMonitor::devicesEvent);
+}
+
+// A burst of events costs one scan. While the list is frozen, an unplug is
+// kept for the first tick after.
+void DeviceMonitor::devicesEvent(bool removed)
+{
+    m_removalPending = m_removalPending || removed;
+    if (!usbMonitorTimer || (m_frozen && m_frozen()))
+        return;
+    forgetRemovedDocks();
+    requestScan();
+}
+
+// An unplugged dock leaves the list at once, before any scan: one plugged back
+// meanwhile (the same or another of the model) is then new, and its version is
+// read again instead of carried over.
+void DeviceMonitor::forgetRemovedDocks()
+{
+    if (!m_removalPending)
+        return;
+    m_removalPending = false;
+    ++m_timesEmptied;
+    fwQueried = false;
+    if (!data.isEmpty()) {
+        data.clear();
+        emit devicesChanged();
+    }
 }
 
 void DeviceMonitor::stopUSBMonitoring()
@@ -68,18 +111,28 @@ void DeviceMonitor::scanUSBDevices()
 // listed none. The query waits in a nested event loop where monitoring ticks
 // still fire, so scans may run inside it: the flag, set first, keeps them from
 // starting a second query, and the result goes into whatever list is current
-// when the query returns.
+// when the query returns. If the docks went meanwhile, the result may belong
+// to none of those listed now: it is dropped and they get a query of their
+// own, after this one, never beside it.
 void DeviceMonitor::runVersionStep(const DeviceList &scanned)
 {
     if (scanned.isEmpty()) {
+        ++m_timesEmptied;
         fwQueried = false;
         return;
     }
-    if (fwQueried || (m_queryAllowed && !m_queryAllowed()))
+    if (fwQueried || m_queryRunning || (m_queryAllowed && !m_queryAllowed()))
         return;
     fwQueried = true;
+    const quint64 emptiedBefore = m_timesEmptied;
+    m_queryRunning = true;
     const std::optional<QString> version = m_query();
+    m_queryRunning = false;
     emit versionQueryEnded();
+    if (m_timesEmptied != emptiedBefore) {
+        requestScan();
+        return;
+    }
     if (!version || version->isEmpty())
         return;
     for (DeviceRecord &record : data)

@@ -11,10 +11,11 @@
 #include <optional>
 
 class QTimer;
+class UdevEventMonitor;
 
 // Keeps the list of connected docks current: a scan at every tick of the
-// monitoring timer, and the docks' firmware version read once each time docks
-// appear. Lives on the main thread.
+// monitoring timer and at each burst of udev's events, and the docks' firmware
+// version read once each time docks appear. Lives on the main thread.
 class DeviceMonitor : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +34,9 @@ public:
     // the query is given back at versionQueryEnded().
     void setQueryAllowed(Condition allowed) { m_queryAllowed = std::move(allowed); }
     void setTickInterval(std::chrono::milliseconds interval) { m_tickInterval = interval; }
+    // Docks are seen the moment udev announces them, not at the next tick.
+    // An inactive monitor is logged once and dropped: the tick carries on alone.
+    void setEventMonitor(std::unique_ptr<UdevEventMonitor> events);
 
     void startUSBMonitoring();
     void stopUSBMonitoring();
@@ -55,6 +59,8 @@ signals:
 
 private:
     void runVersionStep(const DeviceList &scanned);
+    void devicesEvent(bool removed);
+    void forgetRemovedDocks();
 
     std::unique_ptr<UsbDeviceSource> m_source;
     const VersionQuery m_query;
@@ -64,4 +70,8 @@ private:
     DeviceList data;
     bool fwQueried = false;
     bool m_scanQueued = false;
+    std::unique_ptr<UdevEventMonitor> m_events;
+    bool m_removalPending = false;
+    bool m_queryRunning = false;
+    quint64 m_timesEmptied = 0;
 };
