@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/quitsignals.h"
+#include "devices/udeveventmonitor.h"
 #include "devices/udevusbsource.h"
 
 #include <QApplication>
@@ -43,6 +44,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));
     AppDelegate delegate(std::make_unique<UdevUsbSource>(), {QSettings().fileName(), {}});
+    // Docks show up as they are plugged in, not at the next tick.
+    delegate.monitor().setEventMonitor(std::make_unique<UdevEventMonitor>());
     installQuitSignalHandlers(&delegate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     application.exec();
