@@ -34,6 +34,7 @@ public:
         return add({idVendor, idProduct, name, name});
     }
     void remove(const QString &sysPath);
+    void setAttribute(const QString &sysPath, const char *attribute, const QByteArray &value);
 
 private:
     UMockdevTestbed *m_testbed;

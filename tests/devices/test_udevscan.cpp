@@ -47,8 +47,9 @@ TEST_F(UdevScan, OneDeviceByItsAttributes)
     }
 }
 
-// Every scan reads the bus afresh: docks that come and go are followed, and a
-// dock that comes back starts without a version.
+// Every scan reads the bus afresh: docks that come and go are followed, a
+// renamed dock shows its new name, and a dock that comes back starts without
+// a version.
 TEST_F(UdevScan, ControllerFollowsDocksBetweenScans)
 {
     AppDelegate delegate(std::make_unique<UdevUsbSource>());
@@ -59,6 +60,9 @@ TEST_F(UdevScan, ControllerFollowsDocksBetweenScans)
     delegate.data[0].fwversion = QStringLiteral("1.0.3");
     delegate.scanUSBDevices();
     EXPECT_EQ(delegate.data.value(0).fwversion, QStringLiteral("1.0.3"));
+    testbed.setAttribute(dock, "product", "TD-70 renamed");
+    delegate.scanUSBDevices();
+    EXPECT_EQ(delegate.data.value(0).product, QStringLiteral("TD-70 renamed"));
 
     testbed.remove(dock);
     delegate.scanUSBDevices();
