@@ -16,7 +16,7 @@ ToolRun::ToolRun(const QString &program, const QStringList &arguments, ToolLogKi
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     // A larger pipe lets a talkative tool write on while this side saves
     // what it read; F_SETPIPE_SZ is safe to call between fork and exec.
-    m_process.setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, ReadPiece); });
+    m_process.setChildProcessModifier([] { ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); });
     for (QTimer *timer : {&m_runTimer, &m_silenceTimer, &m_killTimer, &m_drainTimer})
         timer->setSingleShot(true);
 

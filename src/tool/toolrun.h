@@ -74,7 +74,7 @@ private:
     const QString m_logDirectory;
     std::function<void(QByteArrayView)> m_observer;
 
-    // As much as the tool's pipe holds (see the constructor).
+    // As much as the tool's pipe holds: 1 MiB, set in the constructor.
     static constexpr qsizetype ReadPiece = 1 << 20;
 
     QProcess m_process;
