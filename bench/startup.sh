@@ -23,21 +23,30 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     timeout 20 bash -c "until xdotool search --onlyvisible --name ^Quorvale\$ >/dev/null 2>&1; do :; done"
     local mapped=$(date +%s%N)
     sleep 2
-    local pid=$(pgrep -g "$group" -n) # the program, started last in its group
+    # The program itself, found by its executable: the newest process of the
+    # group can be a helper, such as the session bus Qt starts when none runs.
+    local pid= p exe=$(realpath "$1")
+    for p in $(pgrep -g "$group"); do
+      [ "$(readlink /proc/$p/exe 2>/dev/null)" = "$exe" ] && pid=$p
+    done
+    [ -n "$pid" ] || { echo "no process runs $exe" >&2; exit 1; }
     local rss=$(awk "/^VmRSS/ { print \$2 }" /proc/$pid/status)
     { kill -- -"$group"; wait "$group"; } 2>/dev/null || true
     timeout 20 bash -c "while xdotool search --onlyvisible --name ^Quorvale\$ >/dev/null 2>&1; do sleep 0.05; done"
     echo $(( (mapped - start) / 1000000 )) "$rss"
   }
   median() { sort -n | awk "{ v[NR] = \$1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }"; }
+  range() { sort -n | awk "NR == 1 { lo = \$1 } { hi = \$1 } END { printf \"%s-%s\", lo, hi }"; }
   for i in $(seq "$RUNS"); do
     measure "$BARE" >>"$WORK/bare.txt"
     measure "$WORK/quorvale" >>"$WORK/quorvale.txt"
   done
   bare_ms=$(cut -d" " -f1 "$WORK/bare.txt" | median); app_ms=$(cut -d" " -f1 "$WORK/quorvale.txt" | median)
   bare_kb=$(cut -d" " -f2 "$WORK/bare.txt" | median); app_kb=$(cut -d" " -f2 "$WORK/quorvale.txt" | median)
-  awk -v b="$bare_ms" -v a="$app_ms" -v bk="$bare_kb" -v ak="$app_kb" -v n="$RUNS" "BEGIN {
-    printf \"start-up median of %d: bare %.0f ms, quorvale %.0f ms: %.2fx (target <= 1.2x)\n\", n, b, a, a / b
-    printf \"resident memory 2 s after start: bare %.1f MB, quorvale %.1f MB: %.2fx (target <= 1.2x)\n\", bk / 1024, ak / 1024, ak / bk
+  awk -v b="$bare_ms" -v a="$app_ms" -v bk="$bare_kb" -v ak="$app_kb" -v n="$RUNS" -v c="$(nproc)" \
+      -v br="$(cut -d" " -f1 "$WORK/bare.txt" | range)" -v ar="$(cut -d" " -f1 "$WORK/quorvale.txt" | range)" \
+      -v bkr="$(cut -d" " -f2 "$WORK/bare.txt" | range)" -v akr="$(cut -d" " -f2 "$WORK/quorvale.txt" | range)" "BEGIN {
+    printf \"%d cores; start-up median of %d: bare %.0f ms (%s), quorvale %.0f ms (%s): %.2fx (target <= 1.2x)\n\", c, n, b, br, a, ar, a / b
+    printf \"resident memory 2 s after start, median of %d: bare %.1f MB (%s kB), quorvale %.1f MB (%s kB): %.2fx (target <= 1.2x)\n\", n, bk / 1024, bkr, ak / 1024, akr, ak / bk
   }"
 '

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -90,27 +92,43 @@ UsbEnumeration UdevUsbSource::enumerate()
     std::sort(names.begin(), names.end());
 
     Owned<udev> context;
+    std::map<QByteArray, bool> wholeDevices;
     for (const QByteArray &name : names) {
         const QByteArray path = m_devicesDir + name;
         UsbDeviceFacts facts;
         facts.vendorId = readIdFile(path + "/idVendor");
         facts.productId = readIdFile(path + "/idProduct");
         if (isDock(facts)) {
-            if (!context)
-                context.reset(udev_new());
-            if (!context) {
-                result.failure = QStringLiteral("IOServiceMatching failed");
-                return result;
+            // libudev resolves the whole path link by link, a hundred system
+            // calls a dock, more than the rest of the scan together; what it
+            // said of a device stays true while the device stays listed.
+            std::optional<bool> whole;
+            if (const auto known = m_wholeDevices.find(name); known != m_wholeDevices.end()) {
+                whole = known->second;
+            } else {
+                if (!context)
+                    context.reset(udev_new());
+                if (!context) {
+                    result.failure = QStringLiteral("IOServiceMatching failed");
+                    return result;
+                }
+                const Owned<udev_device> device(udev_device_new_from_syspath(context.get(), path.constData()));
+                if (device) {
+                    const char *type = udev_device_get_devtype(device.get());
+                    whole = type && qstrcmp(type, "usb_device") == 0;
+                }
             }
-            const Owned<udev_device> device(udev_device_new_from_syspath(context.get(), path.constData()));
-            const char *type = device ? udev_device_get_devtype(device.get()) : nullptr;
-            if (!type || qstrcmp(type, "usb_device") != 0)
-                continue; // unplugged meanwhile, or not a whole device
+            if (!whole)
+                continue; // unplugged meanwhile: not remembered, the next scan asks again
+            wholeDevices.emplace(name, *whole);
+            if (!*whole)
+                continue; // not a whole device
             facts.vendorName = readName(path + "/manufacturer");
             facts.productName = readName(path + "/product");
             facts.syspath = QString::fromLocal8Bit(path);
         }
         result.devices.push_back(std::move(facts));
     }
+    m_wholeDevices = std::move(wholeDevices);
     return result;
 }

@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 #include <QFile>
 
+#include <array>
+
 // How a tool's output is read as text: UTF-8 when all of it is valid UTF-8,
 // otherwise Latin-1, which accepts any byte, so whatever the tool prints can
 // be shown.
@@ -29,23 +31,32 @@ public:
 
     explicit BoundedOutput(qsizetype headLimit = DefaultHeadLimit, qsizetype tailLimit = DefaultTailLimit);
 
-    void append(const QByteArray &chunk);
+    void append(QByteArrayView chunk);
     // Everything appended, or its start and end when there was too much.
     QByteArray bytes() const;
+    // The same as decodeToolOutput(bytes(), encoding), without joining the
+    // kept start and end in memory first.
+    QString text(OutputEncoding encoding) const;
+    // The size of bytes().
+    qsizetype keptSize() const;
     // True when some of the middle had to be dropped.
     bool truncated() const { return m_received > m_headLimit + m_tailLimit; }
     // Every byte appended, kept or not.
     qint64 received() const { return m_received; }
 
 private:
+    // What bytes() holds, in order, as views into the head and the ring.
+    std::array<QByteArrayView, 3> pieces() const;
+
     qsizetype m_headLimit;
     qsizetype m_tailLimit;
     QByteArray m_head;
-    // The end, as received; whole chunks fall off the front once the rest
-    // alone covers tailLimit and the byte before it, so appending stays cheap
-    // however much arrives.
-    QList<QByteArray> m_tail;
-    qsizetype m_tailBytes = 0;
+    // The last tailLimit + 1 bytes after the head, as a ring written over and
+    // over: a flood costs one allocation and no copies beyond the ring's own.
+    // The extra byte tells whether the kept end starts a line.
+    QByteArray m_ring;
+    qsizetype m_ringNext = 0; // where the next byte goes
+    qsizetype m_ringUsed = 0;
     qint64 m_received = 0;
 };
 

@@ -79,18 +79,25 @@ void ToolRun::start()
 
 void ToolRun::collect()
 {
-    const QByteArray chunk = m_process.readAllStandardOutput();
-    if (chunk.isEmpty())
-        return;
-    if (m_exited)
-        m_result.bytesAfterExit += chunk.size();
-    else if (m_silenceTimer.isActive())
-        m_silenceTimer.start();
-    if (m_log)
-        m_log->append(chunk);
-    m_output.append(chunk);
-    if (m_observer)
-        m_observer(chunk);
+    // One buffer for the run's whole life: a fresh buffer for every piece of
+    // a flood costs more in page faults than the copying itself.
+    if (m_readBuffer.isEmpty())
+        m_readBuffer.resize(ReadPiece);
+    for (;;) {
+        const qint64 n = m_process.read(m_readBuffer.data(), m_readBuffer.size());
+        if (n <= 0)
+            return;
+        const QByteArrayView chunk(m_readBuffer.constData(), n);
+        if (m_exited)
+            m_result.bytesAfterExit += n;
+        else if (m_silenceTimer.isActive())
+            m_silenceTimer.start();
+        if (m_log)
+            m_log->append(chunk);
+        m_output.append(chunk);
+        if (m_observer)
+            m_observer(chunk);
+    }
 }
 
 void ToolRun::stopTool()
@@ -137,16 +144,19 @@ void ToolRun::complete()
     collect();
     m_finished = true;
     m_result.totalBytes = m_output.received();
-    const QByteArray kept = m_output.bytes();
-    m_result.bytesLeftOut = m_result.totalBytes - kept.size();
+    m_result.bytesLeftOut = m_result.totalBytes - m_output.keptSize();
     // The log saw every byte, so it knows the whole output's encoding; the
     // kept bytes are only looked at when there is no log.
-    const OutputEncoding encoding = m_log ? m_log->encoding() : encodingOf(kept);
+    const OutputEncoding encoding = m_log ? m_log->encoding() : encodingOf(m_output.bytes());
     if (m_log) {
         m_result.log = m_log->finish();
         m_log.reset();
     }
-    m_result.text = decodeToolOutput(kept, encoding);
+    m_result.text = m_output.text(encoding);
+    // The text is all that is used from here on; its bytes go before whoever
+    // gets the result makes copies of its own.
+    m_output = BoundedOutput();
+    m_readBuffer = QByteArray();
     emit finished();
 }
 

@@ -77,9 +77,13 @@ private:
     const QString m_logDirectory;
     std::function<void(QByteArrayView)> m_observer;
 
+    // As much as the tool's pipe holds: 1 MiB, set in the constructor.
+    static constexpr qsizetype ReadPiece = 1 << 20;
+
     QProcess m_process;
     QTimer m_runTimer, m_silenceTimer, m_killTimer, m_drainTimer;
     BoundedOutput m_output;
+    QByteArray m_readBuffer;
     std::optional<ToolLogWriter> m_log;
     ToolRunResult m_result;
     bool m_stopping = false;

@@ -30,9 +30,7 @@ QString UsbTestbed::add(const Device &device)
                                                const_cast<gchar **>(noAttributes), const_cast<gchar **>(properties));
     const auto set = [&](const char *attribute, const std::optional<QByteArray> &value) {
         if (value)
-            umockdev_testbed_set_attribute_binary(m_testbed, path, attribute,
-                                                  reinterpret_cast<guint8 *>(const_cast<char *>(value->constData())),
-                                                  gint(value->size()));
+            setAttribute(QString::fromUtf8(path), attribute, *value);
     };
     set("idVendor", device.idVendor);
     set("idProduct", device.idProduct);
@@ -41,6 +39,13 @@ QString UsbTestbed::add(const Device &device)
     const QString result = QString::fromUtf8(path);
     g_free(path);
     return result;
+}
+
+void UsbTestbed::setAttribute(const QString &sysPath, const char *attribute, const QByteArray &value)
+{
+    umockdev_testbed_set_attribute_binary(m_testbed, sysPath.toUtf8().constData(), attribute,
+                                          reinterpret_cast<guint8 *>(const_cast<char *>(value.constData())),
+                                          gint(value.size()));
 }
 
 void UsbTestbed::remove(const QString &sysPath)

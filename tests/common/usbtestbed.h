@@ -39,6 +39,7 @@ public:
     void remove(const QString &sysPath);
     // Sends a uevent ("add", "remove", "change") to the udev monitors of this process.
     void uevent(const QString &sysPath, const char *action);
+    void setAttribute(const QString &sysPath, const char *attribute, const QByteArray &value);
 
 private:
     UMockdevTestbed *m_testbed;

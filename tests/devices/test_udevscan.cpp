@@ -56,8 +56,9 @@ TEST_F(UdevScan, OneDeviceByItsAttributes)
     }
 }
 
-// Every scan reads the bus afresh: docks that come and go are followed, and a
-// dock that comes back starts without a version.
+// Every scan reads the bus afresh: docks that come and go are followed, a
+// renamed dock shows its new name, and a dock that comes back starts without
+// a version.
 TEST_F(UdevScan, MonitorFollowsDocksBetweenScans)
 {
     int queries = 0;
@@ -71,6 +72,9 @@ TEST_F(UdevScan, MonitorFollowsDocksBetweenScans)
     EXPECT_EQ(monitor.devices().value(0).fwversion, QStringLiteral("1.0.3"));
     // A dock is known by where it sits on the bus.
     EXPECT_TRUE(QFile::exists(monitor.devices().value(0).syspath + QStringLiteral("/idVendor")));
+    testbed.setAttribute(dock, "product", "TD-70 renamed");
+    monitor.scanUSBDevices();
+    EXPECT_EQ(monitor.devices().value(0).product, QStringLiteral("TD-70 renamed"));
 
     testbed.remove(dock);
     monitor.scanUSBDevices();

@@ -30,7 +30,8 @@ TEST(DecodeToolOutput, Cases)
     }
 }
 
-// Each case is fed whole, in 5-byte pieces and byte by byte: the result must not change.
+// Each case is fed whole, in 5-byte pieces and byte by byte: the result must not change,
+// nor its text, decoded from the kept pieces as if from the joined bytes.
 TEST(BoundedOutput, Cases)
 {
     const struct { const char *name; qsizetype headLimit, tailLimit; QByteArray input, expected; bool truncated; }
@@ -44,6 +45,7 @@ TEST(BoundedOutput, Cases)
          "line one\nComposite dock image version: 1.0.3\n", true},
         {"TailLimitAtLineStart", 4, 36, "one\n" + QByteArray(50, 'x') + "\nComposite dock image version: 1.0.3\n",
          "one\nComposite dock image version: 1.0.3\n", true},
+        {"NonAsciiEndKeptWhole", 4, 6, "ab\ncdefgh\n\xc3\xa9z\n", "ab\n\xc3\xa9z\n", true},
     };
     for (const auto &c : cases) {
         for (const qsizetype piece : {c.input.size(), qsizetype(5), qsizetype(1)}) {
@@ -53,6 +55,8 @@ TEST(BoundedOutput, Cases)
                 output.append(c.input.mid(at, piece));
             EXPECT_EQ(output.bytes(), c.expected);
             EXPECT_EQ(output.truncated(), c.truncated);
+            for (const OutputEncoding encoding : {OutputEncoding::Utf8, OutputEncoding::Latin1})
+                EXPECT_EQ(output.text(encoding), decodeToolOutput(c.expected, encoding));
         }
     }
 }
