@@ -1,8 +1,12 @@
 #include "core/log.h"
 
+#include "core/printable.h"
+
 #include <QByteArray>
 #include <QDateTime>
+#include <QStringEncoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <unistd.h>
@@ -11,7 +15,7 @@
 extern char *program_invocation_short_name; // glibc
 
 namespace {
-void writeAll(const QByteArray &bytes)
+void writeAll(QByteArrayView bytes)
 {
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
@@ -28,21 +32,52 @@ void writeAll(const QByteArray &bytes)
 }
 } // namespace
 
-void logLine(QStringView label, QStringView text)
+namespace {
+// Writes the line's prefix, the label and the text as UTF-8 in pieces, so
+// that a text of many megabytes never needs a second copy of itself.
+void writeLine(QStringView label, QStringView text, bool fromOutside)
 {
     QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
     line += ' ';
     line += program_invocation_short_name;
     line += '[' + QByteArray::number(qint64(getpid())) + ':' + QByteArray::number(qint64(syscall(SYS_gettid))) + "] ";
     line += label.toUtf8();
-    const QByteArray body = text.toUtf8();
 
     // A long line takes several writes; the lock keeps other threads' lines out of it.
     static std::mutex writeLock;
     const std::lock_guard<std::mutex> guard(writeLock);
     writeAll(line);
-    writeAll(body);
+    constexpr qsizetype Piece = 32 * 1024;
+    QString piece;
+    QByteArray utf8;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype size = std::min(Piece, text.size() - at);
+        // A surrogate pair stays in one piece.
+        if (at + size < text.size() && text.at(at + size - 1).isHighSurrogate())
+            --size;
+        QStringView chunk = text.sliced(at, size);
+        if (fromOutside) {
+            piece = withoutControlCharacters(chunk.toString(), u"\n\t");
+            chunk = piece;
+        }
+        QStringEncoder encoder(QStringEncoder::Utf8);
+        utf8.resize(encoder.requiredSpace(chunk.size()));
+        char *end = encoder.appendToBuffer(utf8.data(), chunk);
+        writeAll(QByteArrayView(utf8.constData(), end - utf8.constData()));
+        at += size;
+    }
     writeAll(QByteArrayLiteral("\n"));
+}
+} // namespace
+
+void logLine(QStringView label, QStringView text)
+{
+    writeLine(label, text, false);
+}
+
+void logOutsideText(QStringView label, QStringView text)
+{
+    writeLine(label, text, true);
 }
 
 void logLine(QStringView text)

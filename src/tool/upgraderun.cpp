@@ -1,7 +1,6 @@
 #include "tool/upgraderun.h"
 
 #include "core/log.h"
-#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 
@@ -37,7 +36,7 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
     if (result.bytesLeftOut > 0)
         logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
     // The saved file keeps every byte; the terminal gets no control sequences.
-    logLine(u"[Upgrade] Output:\n", withoutControlCharacters(result.text, u"\n\t"));
+    logOutsideText(u"[Upgrade] Output:\n", result.text);
     report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
     logLine(verdictLogLine(report.outcome));
     return report;

@@ -1,7 +1,6 @@
 #include "tool/versionquery.h"
 
 #include "core/log.h"
-#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 #include "tool/versionparse.h"
@@ -57,6 +56,6 @@ std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const 
     if (version)
         logLine(QStringLiteral("[Sync] Found firmware version: ") + *version);
     else
-        logLine(u"[Sync] Version not found. Output:\n", withoutControlCharacters(result.text, u"\n\t"));
+        logOutsideText(u"[Sync] Version not found. Output:\n", result.text);
     return version;
 }
