@@ -6,6 +6,7 @@
 //
 //   bench_upgrade_run [megabytes]
 
+#include "text/upgradetexts.h"
 #include "tool/upgraderun.h"
 
 #include <QCoreApplication>
@@ -84,7 +85,7 @@ int main(int argc, char **argv)
     });
     QElapsedTimer clock;
     clock.start();
-    UpgradeRun run(tool, image, std::chrono::seconds(30), scratch.path());
+    UpgradeRun run(tool, image, std::chrono::seconds(30), upgradeVerdictMessage, scratch.path());
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     run.start();
@@ -102,12 +103,13 @@ int main(int argc, char **argv)
     const double systemMs = usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
     const double timeRatio = runMs / pipeMs;
     const double memoryRatio = peakMb / megabytes;
-    const bool ok = run.report().outcome.success && timeRatio <= TimeRatioLimit && memoryRatio < MemoryRatioLimit
+    const bool success = run.report().verdict == UpgradeVerdict::Success;
+    const bool ok = success && timeRatio <= TimeRatioLimit && memoryRatio < MemoryRatioLimit
         && latestMs <= LatenessLimitMs;
     std::printf("output_mb=%d cat_to_null_ms=%.0f cat_to_file_ms=%.0f run_ms=%.0f ratio=%.2f (limit %.1f) peak_rss_mb=%.0f (%.2fx output, limit "
                 "%.1fx) cpu_user_ms=%.0f cpu_system_ms=%.0f timer_late_max_ms=%lld (limit %lld) verdict=%s %s\n",
                 megabytes, nullMs, pipeMs, runMs, timeRatio, TimeRatioLimit, peakMb, memoryRatio, MemoryRatioLimit, userMs, systemMs,
                 static_cast<long long>(latestMs), static_cast<long long>(LatenessLimitMs),
-                run.report().outcome.success ? "success" : "FAILED", ok ? "ok" : "OVER");
+                success ? "success" : "FAILED", ok ? "ok" : "OVER");
     return ok ? 0 : 1;
 }

@@ -17,7 +17,8 @@ QString tagged(const QString &text)
 }
 
 // Everything of a run that happens in the worker thread.
-UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanner &phrases)
+UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanner &phrases,
+                          VerdictMessage verdictMessage)
 {
     UpgradeReport report;
     report.launched = result.launched;
@@ -38,8 +39,9 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
         logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
     // The saved file keeps every byte; the terminal gets no control sequences.
     logLine(u"[Upgrade] Output:\n", withoutControlCharacters(result.text, u"\n\t"));
-    report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
-    logLine(verdictLogLine(report.outcome));
+    report.verdict = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
+    logLine(tagged(QStringLiteral("Success: ")) + (report.verdict == UpgradeVerdict::Success ? QStringLiteral("YES") : QStringLiteral("NO"))
+            + QStringLiteral(", Message: ") + verdictMessage(report.verdict));
     return report;
 }
 } // namespace
@@ -50,12 +52,13 @@ QString silenceLogLine(std::chrono::seconds silenceLimit)
 }
 
 UpgradeRun::UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
-                       const QString &logDirectory, QObject *parent)
+                       VerdictMessage verdictMessage, const QString &logDirectory, QObject *parent)
     : QObject(parent)
     , m_tool(tool)
     , m_imagePath(imagePath)
     , m_logDirectory(logDirectory)
     , m_silenceLimit(silenceLimit)
+    , m_verdictMessage(verdictMessage)
 {
     m_thread.setObjectName(QStringLiteral("upgrade"));
 }
@@ -86,7 +89,7 @@ void UpgradeRun::start()
         run->setOutputObserver([phrases](QByteArrayView chunk) { phrases->feed(chunk); });
         connect(run, &ToolRun::limitExceeded, run, [limit = m_silenceLimit] { logLine(silenceLogLine(limit)); });
         connect(run, &ToolRun::finished, run, [this, run, phrases] {
-            const UpgradeReport report = logAndJudge(run->result(), *phrases);
+            const UpgradeReport report = logAndJudge(run->result(), *phrases, m_verdictMessage);
             QMetaObject::invokeMethod(
                 this,
                 [this, report] {

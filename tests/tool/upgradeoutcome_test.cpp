@@ -1,7 +1,6 @@
 #include "tool/upgradeoutcome.h"
 
 #include "tooltest.h"
-#include "text/uitext.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +15,9 @@ TEST(ClassifyUpgrade, Cases)
                                             "Image version 1.0.4, payload 262144 bytes, CRC-32 0x5D3A91C2 OK\n"
                                             "Writing block 8/8 (100%)\nVerifying ...\n");
     const QString completed = progress + QStringLiteral("Firmware update completed\n");
-    const UiText *success = &Ui::UpgradeSuccessful, *failed = &Ui::UpgradeFailedMessage,
-                 *abnormal = &Ui::ToolExitedAbnormally;
-    const struct { const char *name; QString output; int status; ExitKind kind; const UiText *verdict; } cases[] = {
+    const UpgradeVerdict success = UpgradeVerdict::Success, failed = UpgradeVerdict::Failed,
+                         abnormal = UpgradeVerdict::AbnormalEnd;
+    const struct { const char *name; QString output; int status; ExitKind kind; UpgradeVerdict verdict; } cases[] = {
         {"PhaseOneCompleted", progress + "Firmware install (phase-1) completed\n", 0, ExitKind::Normal, success},
         {"UpdateSuccessfulLower", progress + "firmware update successful!\n", 0, ExitKind::Normal, success},
         {"UpdateCompletedInsideLine", progress + "[info] Firmware Update Completed in 41.2 s\n", 0, ExitKind::Normal,
@@ -38,15 +37,13 @@ TEST(ClassifyUpgrade, Cases)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const UpgradeOutcome outcome = classifyUpgrade(c.output, c.status, c.kind);
-        EXPECT_EQ(outcome.success, c.verdict == success);
-        EXPECT_EQ(outcome.message, c.verdict->text());
+        EXPECT_EQ(classifyUpgrade(c.output, c.status, c.kind), c.verdict);
         const QByteArray bytes = c.output.toUtf8();
         for (const qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4096)}) {
             UpgradePhraseScanner scanner;
             for (qsizetype at = 0; at < bytes.size(); at += piece)
                 scanner.feed(QByteArrayView(bytes).sliced(at, std::min(piece, bytes.size() - at)));
-            EXPECT_EQ(classifyUpgrade(scanner.found(), c.status, c.kind).success, outcome.success) << piece;
+            EXPECT_EQ(classifyUpgrade(scanner.found(), c.status, c.kind), c.verdict) << piece;
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "../common/logcapture.h"
 #include "tooltest.h"
 #include "core/printable.h"
+#include "text/upgradetexts.h"
 #include "tool/tooloutput.h"
 
 #include <QDir>
@@ -34,7 +35,7 @@ RunSeen upgrade(const FirmwareTool &tool, const QString &image, std::chrono::sec
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    UpgradeRun run(tool, image, timeout, logDir);
+    UpgradeRun run(tool, image, timeout, upgradeVerdictMessage, logDir);
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
@@ -150,7 +151,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
             EXPECT_FALSE(r.logged.contains(control)) << int(control);
         EXPECT_EQ(lines[5],
                   QStringLiteral("[Upgrade] Success: %1, Message: %2").arg(c.verdict == ok ? "YES" : "NO", c.verdict));
-        EXPECT_EQ(r.report.outcome.success, c.verdict == ok);
+        EXPECT_EQ(r.report.verdict == UpgradeVerdict::Success, c.verdict == ok);
     }
 }
 
