@@ -21,22 +21,11 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
                           VerdictMessage verdictMessage)
 {
     UpgradeReport report;
-    report.launched = result.launched;
-    if (!result.launched) {
-        logLine(tagged(QStringLiteral("Failed to launch: ")) + result.launchError);
+    report.launched = logToolRunEnd(result, ToolLogKind::Upgrade);
+    if (!report.launched) {
         report.launchError = result.launchError;
         return report;
     }
-    if (result.bytesAfterExit > 0)
-        logLine(tagged(QStringLiteral("Read %1 remaining bytes from pipe").arg(result.bytesAfterExit)));
-    if (result.log.ok)
-        logLine(tagged(QStringLiteral("Output saved to: ")) + result.log.path);
-    else
-        logLine(tagged(QStringLiteral("Failed to write tmp: ")) + result.log.error);
-    logLine(tagged(QStringLiteral("Tool exited with status: %1").arg(result.exitStatus)));
-    logLine(tagged(QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes)));
-    if (result.bytesLeftOut > 0)
-        logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
     // The saved file keeps every byte; the terminal gets no control sequences.
     logLine(u"[Upgrade] Output:\n", withoutControlCharacters(result.text, u"\n\t"));
     report.verdict = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);

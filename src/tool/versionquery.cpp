@@ -40,18 +40,8 @@ std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const 
         loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
 
     const ToolRunResult &result = run.result();
-    if (!result.launched) {
-        logLine(QStringLiteral("[Sync] Failed to launch: ") + result.launchError);
+    if (!logToolRunEnd(result, ToolLogKind::Sync))
         return std::nullopt;
-    }
-    if (result.log.ok)
-        logLine(QStringLiteral("[Sync] Output saved to: ") + result.log.path);
-    else
-        logLine(QStringLiteral("[Sync] Failed to write tmp: ") + result.log.error);
-    if (result.bytesLeftOut > 0)
-        logLine(leftOutLogLine(QStringLiteral("[Sync] "), result.bytesLeftOut, QStringLiteral("version search")));
-
-    logLine(QStringLiteral("[Sync] Tool exited with status: ") + QString::number(result.exitStatus));
 
     std::optional<QString> version = extractFirmwareVersion(result.text);
     if (version)
