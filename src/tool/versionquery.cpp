@@ -16,18 +16,20 @@ QString runLimitLogLine(std::chrono::milliseconds runLimit)
         + (seconds == 1.0 ? QStringLiteral(" second") : QStringLiteral(" seconds")) + QStringLiteral("; stopped it");
 }
 
-std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QueryBounds &bounds,
+ToolRunLimits versionQueryLimits()
+{
+    using namespace std::chrono_literals;
+    return {.runLimit = 20s, .killGrace = 2s, .drainAfterExit = 1s};
+}
+
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const ToolRunLimits &limits,
                                                 const QString &logDirectory)
 {
     logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + tool.path);
 
-    ToolRunLimits limits;
-    limits.runLimit = bounds.runLimit;
-    limits.killGrace = bounds.killGrace;
-    limits.drainAfterExit = bounds.drainAfterExit;
     ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
     QEventLoop loop;
-    QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(bounds.runLimit)); });
+    QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(limits.runLimit)); });
     QObject::connect(&run, &ToolRun::finished, &loop, &QEventLoop::quit);
     run.start();
     // Input stays out so the user cannot start a second query or an upgrade

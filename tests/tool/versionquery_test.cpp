@@ -44,13 +44,14 @@ struct Query {
     std::string dump() const { return texts.join(QLatin1Char('\n')).toStdString(); }
 };
 
-Query query(const FirmwareTool &tool, const QueryBounds &bounds = {}, const QString &logDirectory = QStringLiteral("/tmp"))
+Query query(const FirmwareTool &tool, const ToolRunLimits &limits = versionQueryLimits(),
+            const QString &logDirectory = QStringLiteral("/tmp"))
 {
     Query q;
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    q.version = queryFirmwareVersionSync(tool, bounds, logDirectory);
+    q.version = queryFirmwareVersionSync(tool, limits, logDirectory);
     q.elapsedMs = clock.elapsed();
     q.texts = log.texts();
     q.lines = q.texts.filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
@@ -187,15 +188,15 @@ TEST_F(VersionQuery, OverrunningToolIsStopped)
                                     "for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done\n");
     const QString slow = script(QStringLiteral("slow"), "sleep 0.3\necho 'Composite dock image version: 5.0'\n");
     // limitLine: nullptr when the tool must not be stopped.
-    const struct { const char *misbehave; QString tool; QueryBounds bounds; const char *limitLine;
+    const struct { const char *misbehave; QString tool; ToolRunLimits limits; const char *limitLine;
                    std::optional<QString> version; int status; qint64 minMs, maxMs; } cases[] = {
-        {"hang", toolPath(), {500ms, 500ms, 1000ms}, "0.5 seconds", std::nullopt, 15, 450, 2500},
-        {"hang", stubborn, {400ms, 400ms, 1000ms}, "0.4 seconds", QStringLiteral("4.4.4"), 9, 750, 2500},
-        {"orphan", toolPath(), {}, nullptr, SimulatedVersion, 0, 0, 1500},
-        {"", slow, {3000ms, 500ms, 1000ms}, nullptr, QStringLiteral("5.0"), 0, 250, 2500},
+        {"hang", toolPath(), {.runLimit = 500ms, .killGrace = 500ms}, "0.5 seconds", std::nullopt, 15, 450, 2500},
+        {"hang", stubborn, {.runLimit = 400ms, .killGrace = 400ms}, "0.4 seconds", QStringLiteral("4.4.4"), 9, 750, 2500},
+        {"orphan", toolPath(), versionQueryLimits(), nullptr, SimulatedVersion, 0, 0, 1500},
+        {"", slow, {.runLimit = 3000ms, .killGrace = 500ms}, nullptr, QStringLiteral("5.0"), 0, 250, 2500},
     };
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
-    EXPECT_EQ(runLimitLogLine(QueryBounds{}.runLimit), LimitLine.arg(QStringLiteral("20 seconds")));
+    EXPECT_EQ(runLimitLogLine(versionQueryLimits().runLimit), LimitLine.arg(QStringLiteral("20 seconds")));
     EXPECT_EQ(runLimitLogLine(1000ms), LimitLine.arg(QStringLiteral("1 second")));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.tool == stubborn ? "ignores SIGTERM" : c.tool == slow ? "slow" : c.misbehave);
@@ -209,7 +210,7 @@ TEST_F(VersionQuery, OverrunningToolIsStopped)
         std::optional<Query> q;
         QTimer::singleShot(0, [&] {
             QTimer::singleShot(50, qApp, &QCoreApplication::quit);
-            q = query(c.tool, c.bounds);
+            q = query(c.tool, c.limits);
         });
         QCoreApplication::exec();
 
@@ -237,7 +238,7 @@ TEST(VersionQueryFullDisk, ReportsTheFailedSave)
     for (const char *misbehave : {"flood", ""}) { // more than the disk holds; then a disk full from the start
         SCOPED_TRACE(misbehave);
         qputenv("TALVEX_SIM_MISBEHAVE", misbehave);
-        const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), {}, full);
+        const Query q = query(QStringLiteral(TALVEX_SIMULATOR_PATH), versionQueryLimits(), full);
         EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
         ASSERT_EQ(q.lines.size(), 4) << q.dump();
         EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
