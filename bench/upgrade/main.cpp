@@ -10,6 +10,7 @@
 //
 //   bench_upgrade_run [megabytes] [runs]
 
+#include "text/upgradetexts.h"
 #include "tool/upgraderun.h"
 
 #include <QCoreApplication>
@@ -75,7 +76,7 @@ int oneRun(const QString &image)
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { latestMs = std::max(latestMs, sinceTick.restart() - 10); });
     clock.restart();
-    UpgradeRun run(tool, image, std::chrono::seconds(30), scratch.path());
+    UpgradeRun run(tool, image, std::chrono::seconds(30), upgradeVerdictMessage, scratch.path());
     QEventLoop loop;
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     run.start();
@@ -90,7 +91,7 @@ int oneRun(const QString &image)
     std::printf("%.1f %.1f %ld %lld %.0f %.0f %ld %d\n", catMs, runMs, usage.ru_maxrss, static_cast<long long>(latestMs),
                 usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3,
                 usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3, usage.ru_minflt,
-                run.report().outcome.success ? 1 : 0);
+                run.report().verdict == UpgradeVerdict::Success ? 1 : 0);
     return 0;
 }
 

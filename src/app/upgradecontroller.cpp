@@ -5,6 +5,7 @@
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "text/uitext.h"
+#include "text/upgradetexts.h"
 #include "tool/upgraderun.h"
 #include "ui/firmwarefiledialog.h"
 #include "ui/presentwindow.h"
@@ -91,7 +92,8 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
     m_progressWindow = std::make_unique<UpgradeProgressWindow>();
     presentWindow(m_progressWindow.get());
     m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_tools), filePath,
-                                             std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)));
+                                             std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)),
+                                             upgradeVerdictMessage);
     // A suspend or shutdown in the middle of a flash could leave the dock without firmware.
     m_sleepInhibitor->acquire();
     // Queued, so the run is never deleted from inside its own signal.
@@ -113,8 +115,8 @@ void UpgradeController::runEnded()
         return;
     }
     if (report.launched)
-        runAlert(report.outcome.success ? Ui::UpgradeSuccess.text() : Ui::UpgradeFailed.text(),
-                 report.outcome.message);
+        runAlert(report.verdict == UpgradeVerdict::Success ? Ui::UpgradeSuccess.text() : Ui::UpgradeFailed.text(),
+                 upgradeVerdictMessage(report.verdict));
     else
         runAlert(Ui::UpgradeFailed.text(), Ui::FailedToLaunch.arg(report.launchError));
 }

@@ -1,5 +1,7 @@
 #include "tool/toolrun.h"
 
+#include "core/log.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -160,9 +162,34 @@ void ToolRun::complete()
     emit finished();
 }
 
-QString leftOutLogLine(const QString &tag, qint64 bytes, const QString &leftOutOf)
+bool logToolRunEnd(const ToolRunResult &result, ToolLogKind kind)
 {
-    return tag + QStringLiteral("Output too large to keep whole in memory: %1 bytes from its middle were left out of the ")
-                     .arg(bytes)
-        + leftOutOf + QStringLiteral("; the saved log file has them");
+    const bool upgrade = kind == ToolLogKind::Upgrade;
+    const QString tag = upgrade ? QStringLiteral("[Upgrade] ") : QStringLiteral("[Sync] ");
+    if (!result.launched) {
+        logLine(tag + QStringLiteral("Failed to launch: ") + result.launchError);
+        return false;
+    }
+    if (upgrade && result.bytesAfterExit > 0)
+        logLine(tag + QStringLiteral("Read %1 remaining bytes from pipe").arg(result.bytesAfterExit));
+    if (result.log.ok)
+        logLine(tag + QStringLiteral("Output saved to: ") + result.log.path);
+    else
+        logLine(tag + QStringLiteral("Failed to write tmp: ") + result.log.error);
+    // The query's version search is what the cut concerns; the upgrade's cut
+    // concerns the output it logs next, so the line goes just above it.
+    const QString leftOut = result.bytesLeftOut <= 0 ? QString()
+        : tag + QStringLiteral("Output too large to keep whole in memory: %1 bytes from its middle were left out of the ")
+                  .arg(result.bytesLeftOut)
+            + (upgrade ? QStringLiteral("output below") : QStringLiteral("version search"))
+            + QStringLiteral("; the saved log file has them");
+    if (!upgrade && !leftOut.isEmpty())
+        logLine(leftOut);
+    logLine(tag + QStringLiteral("Tool exited with status: %1").arg(result.exitStatus));
+    if (upgrade) {
+        logLine(tag + QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes));
+        if (!leftOut.isEmpty())
+            logLine(leftOut);
+    }
+    return true;
 }

@@ -92,7 +92,9 @@ private:
     bool m_finished = false;
 };
 
-// The log line for output whose middle was not kept in memory, e.g.
-// "[Sync] Output too large to keep whole in memory: 12 bytes from its middle
-// were left out of the version search; the saved log file has them".
-QString leftOutLogLine(const QString &tag, qint64 bytes, const QString &leftOutOf);
+// Logs how a finished run went, under "[Sync] " or "[Upgrade] ": why it could
+// not be launched, or where its output was saved (or why not), what of the
+// output was left out of memory, and its exit status; an upgrade also logs
+// output read after the exit and the output's size. Returns whether it was
+// launched.
+bool logToolRunEnd(const ToolRunResult &result, ToolLogKind kind);

@@ -1,7 +1,5 @@
 #include "tool/upgradeoutcome.h"
 
-#include "text/uitext.h"
-
 #include <QLatin1StringView>
 
 #include <algorithm>
@@ -74,21 +72,15 @@ void UpgradePhraseScanner::feed(QByteArrayView chunk)
     m_carry = (m_carry + chunk.last(std::min(chunk.size(), LongestPhrase - 1)).toByteArray()).right(LongestPhrase - 1);
 }
 
-UpgradeOutcome classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind)
+UpgradeVerdict classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind)
 {
     if (exitStatus != 0 || kind != ExitKind::Normal)
-        return {false, Ui::ToolExitedAbnormally.text()};
+        return UpgradeVerdict::AbnormalEnd;
     // A failure report wins even when a success line came before it, e.g. a
     // first phase that completed and a second that did not.
     if (phrases.failure)
-        return {false, Ui::UpgradeFailedMessage.text()};
+        return UpgradeVerdict::Failed;
     if (phrases.success)
-        return {true, Ui::UpgradeSuccessful.text()};
-    return {false, Ui::UpgradeFailedMessage.text()};
-}
-
-QString verdictLogLine(const UpgradeOutcome &outcome)
-{
-    return QStringLiteral("[Upgrade] Success: ") + (outcome.success ? QStringLiteral("YES") : QStringLiteral("NO"))
-        + QStringLiteral(", Message: ") + outcome.message;
+        return UpgradeVerdict::Success;
+    return UpgradeVerdict::Failed;
 }

@@ -1,16 +1,13 @@
 #pragma once
 
+#include "core/upgradeverdict.h"
+
 #include <QByteArray>
 #include <QString>
 
 // How a tool's process ended. Stopped: this program stopped it when a limit
 // ran out, whatever the tool printed or returned on its way out.
 enum class ExitKind { Normal, Signal, Stopped };
-
-struct UpgradeOutcome {
-    bool success;
-    QString message; // in the user's language, for the result alert
-};
 
 // What the tool said about the flash, in any letter case.
 struct UpgradePhrases {
@@ -39,11 +36,8 @@ private:
 
 // Judges an upgrade run from what the tool printed and how it ended. The tool
 // may exit 0 after a failed flash, so its words decide once the exit was clean.
-UpgradeOutcome classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind);
-inline UpgradeOutcome classifyUpgrade(const QString &output, int exitStatus, ExitKind kind)
+UpgradeVerdict classifyUpgrade(UpgradePhrases phrases, int exitStatus, ExitKind kind);
+inline UpgradeVerdict classifyUpgrade(const QString &output, int exitStatus, ExitKind kind)
 {
     return classifyUpgrade(findUpgradePhrases(output), exitStatus, kind);
 }
-
-// "[Upgrade] Success: YES|NO, Message: <message>"
-QString verdictLogLine(const UpgradeOutcome &outcome);

@@ -16,29 +16,20 @@ QString tagged(const QString &text)
 }
 
 // Everything of a run that happens in the worker thread.
-UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanner &phrases)
+UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanner &phrases,
+                          VerdictMessage verdictMessage)
 {
     UpgradeReport report;
-    report.launched = result.launched;
-    if (!result.launched) {
-        logLine(tagged(QStringLiteral("Failed to launch: ")) + result.launchError);
+    report.launched = logToolRunEnd(result, ToolLogKind::Upgrade);
+    if (!report.launched) {
         report.launchError = result.launchError;
         return report;
     }
-    if (result.bytesAfterExit > 0)
-        logLine(tagged(QStringLiteral("Read %1 remaining bytes from pipe").arg(result.bytesAfterExit)));
-    if (result.log.ok)
-        logLine(tagged(QStringLiteral("Output saved to: ")) + result.log.path);
-    else
-        logLine(tagged(QStringLiteral("Failed to write tmp: ")) + result.log.error);
-    logLine(tagged(QStringLiteral("Tool exited with status: %1").arg(result.exitStatus)));
-    logLine(tagged(QStringLiteral("Total output size: %1 bytes").arg(result.totalBytes)));
-    if (result.bytesLeftOut > 0)
-        logLine(leftOutLogLine(QStringLiteral("[Upgrade] "), result.bytesLeftOut, QStringLiteral("output below")));
     // The saved file keeps every byte; the terminal gets no control sequences.
     logOutsideText(u"[Upgrade] Output:\n", result.text);
-    report.outcome = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
-    logLine(verdictLogLine(report.outcome));
+    report.verdict = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);
+    logLine(tagged(QStringLiteral("Success: ")) + (report.verdict == UpgradeVerdict::Success ? QStringLiteral("YES") : QStringLiteral("NO"))
+            + QStringLiteral(", Message: ") + verdictMessage(report.verdict));
     return report;
 }
 } // namespace
@@ -49,12 +40,13 @@ QString silenceLogLine(std::chrono::seconds silenceLimit)
 }
 
 UpgradeRun::UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
-                       const QString &logDirectory, QObject *parent)
+                       VerdictMessage verdictMessage, const QString &logDirectory, QObject *parent)
     : QObject(parent)
     , m_tool(tool)
     , m_imagePath(imagePath)
     , m_logDirectory(logDirectory)
     , m_silenceLimit(silenceLimit)
+    , m_verdictMessage(verdictMessage)
 {
     m_thread.setObjectName(QStringLiteral("upgrade"));
 }
@@ -85,7 +77,7 @@ void UpgradeRun::start()
         run->setOutputObserver([phrases](QByteArrayView chunk) { phrases->feed(chunk); });
         connect(run, &ToolRun::limitExceeded, run, [limit = m_silenceLimit] { logLine(silenceLogLine(limit)); });
         connect(run, &ToolRun::finished, run, [this, run, phrases] {
-            const UpgradeReport report = logAndJudge(run->result(), *phrases);
+            const UpgradeReport report = logAndJudge(run->result(), *phrases, m_verdictMessage);
             QMetaObject::invokeMethod(
                 this,
                 [this, report] {

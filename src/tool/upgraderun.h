@@ -12,8 +12,12 @@
 struct UpgradeReport {
     bool launched = false;
     QString launchError; // why the tool could not be started
-    UpgradeOutcome outcome{false, {}};
+    UpgradeVerdict verdict = UpgradeVerdict::Failed; // once launched
 };
+
+// The verdict's message in the user's language, for the run's log; called in
+// the worker thread.
+using VerdictMessage = QString (*)(UpgradeVerdict);
 
 // One firmware upgrade: runs the tool on an image in a worker thread of its
 // own, collects and saves what it prints, logs the run and judges it. The
@@ -29,7 +33,7 @@ public:
     // silenceLimit: the longest the tool may go without printing; 0 (or
     // less, or more than a timer holds: weeks) for no limit.
     UpgradeRun(const FirmwareTool &tool, const QString &imagePath, std::chrono::seconds silenceLimit,
-               const QString &logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
+               VerdictMessage verdictMessage, const QString &logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     // Waits for the worker, which has nothing left to do once finished() came.
     ~UpgradeRun() override;
 
@@ -47,6 +51,7 @@ private:
     const FirmwareTool m_tool;
     const QString m_imagePath, m_logDirectory;
     const std::chrono::seconds m_silenceLimit;
+    const VerdictMessage m_verdictMessage;
 };
 
 // "[Upgrade] No output from firmware tool for 30 seconds; stopping it"

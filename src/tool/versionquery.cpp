@@ -15,18 +15,20 @@ QString runLimitLogLine(std::chrono::milliseconds runLimit)
         + (seconds == 1.0 ? QStringLiteral(" second") : QStringLiteral(" seconds")) + QStringLiteral("; stopped it");
 }
 
-std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QueryBounds &bounds,
+ToolRunLimits versionQueryLimits()
+{
+    using namespace std::chrono_literals;
+    return {.runLimit = 20s, .killGrace = 2s, .drainAfterExit = 1s};
+}
+
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const ToolRunLimits &limits,
                                                 const QString &logDirectory)
 {
     logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + tool.path);
 
-    ToolRunLimits limits;
-    limits.runLimit = bounds.runLimit;
-    limits.killGrace = bounds.killGrace;
-    limits.drainAfterExit = bounds.drainAfterExit;
     ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
     QEventLoop loop;
-    QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(bounds.runLimit)); });
+    QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(limits.runLimit)); });
     QObject::connect(&run, &ToolRun::finished, &loop, &QEventLoop::quit);
     run.start();
     // Input stays out so the user cannot start a second query or an upgrade
@@ -39,18 +41,8 @@ std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const 
         loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
 
     const ToolRunResult &result = run.result();
-    if (!result.launched) {
-        logLine(QStringLiteral("[Sync] Failed to launch: ") + result.launchError);
+    if (!logToolRunEnd(result, ToolLogKind::Sync))
         return std::nullopt;
-    }
-    if (result.log.ok)
-        logLine(QStringLiteral("[Sync] Output saved to: ") + result.log.path);
-    else
-        logLine(QStringLiteral("[Sync] Failed to write tmp: ") + result.log.error);
-    if (result.bytesLeftOut > 0)
-        logLine(leftOutLogLine(QStringLiteral("[Sync] "), result.bytesLeftOut, QStringLiteral("version search")));
-
-    logLine(QStringLiteral("[Sync] Tool exited with status: ") + QString::number(result.exitStatus));
 
     std::optional<QString> version = extractFirmwareVersion(result.text);
     if (version)
