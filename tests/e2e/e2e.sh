@@ -439,9 +439,13 @@ case_wayland_smoke() {
 # cases started at once (from two test runs) can neither take the same number
 # nor talk to a server that is not up yet; the case waits for its server to be
 # gone before it ends.
+# -noreset: by default the server resets each time its last client leaves (the
+# readiness check in run_case, at-spi-bus-launcher's brief connection, a restart
+# of the program) and drops every connection still being set up meanwhile: the
+# program or xdotool, connecting just then, would find no display.
 on_own_x_server() {
   local xlog=$artifacts/$case_name-xvfb.log
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$xlog" &
+  Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$xlog" &
   local xvfb=$!
   poll 100 grep -q . "$work/display" || { cat "$xlog" >&2; fail "Xvfb did not start"; }
   local session=() status=0
