@@ -12,7 +12,7 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 for setup in "no dock:no-dock" "one dock:demo" "20 docks:twenty-docks"; do
   SETUP=${setup%%:*} SECONDS_TO_MEASURE=$seconds BIN=$build/src/quorvale \
   DEVICES=$PWD/testsupport/devices/${setup#*:}.umockdev \
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash -c '
     setsid umockdev-run --device "$DEVICES" -- "$BIN" >/dev/null 2>&1 &
     group=$!
     trap "kill -- -$group 2>/dev/null || true" EXIT

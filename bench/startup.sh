@@ -14,7 +14,7 @@ cp "$build/src/quorvale" "$build/testsupport/simulator/Talvex_Firmware_Update" "
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config TALVEX_SIM_STATE=$work/state
 export DEVICES=$PWD/testsupport/devices/demo.umockdev WORK=$work RUNS=$runs BARE=$build/bench/startup/bench_bare_window
 
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash -c '
   # One start: prints "<ms to the window mapped> <resident kB 2 s after start>".
   measure() {
     local start=$(date +%s%N)

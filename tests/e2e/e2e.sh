@@ -6,8 +6,11 @@ set -euo pipefail
 case_name=$1 quorvale=$2 simulator=$3 devices=$4
 here=$(cd "$(dirname "$0")" && pwd)
 
-work=$(mktemp -d)
+work=${E2E_WORK:-$(mktemp -d)} # the run on its own X server shares its starter's
 artifacts=${E2E_ARTIFACTS:-$work}
+# A passed case leaves nothing behind but the artifacts asked for (kept
+# elsewhere); a failed one keeps its folder for a look.
+clean_work() { [ "$artifacts" = "$work" ] && [ -n "${E2E_ARTIFACTS:-}" ] || rm -rf "$work"; }
 log=$artifacts/$case_name.log
 images=$work/firmware
 mkdir -p "$artifacts" "$work/bin" "$images"
@@ -431,6 +434,7 @@ case_wayland_smoke() {
   wait "$group" || fail "exited with status $?"
   # Nothing but the program's own log lines: no warning from Qt.
   ! grep -v '^[0-9-]* [0-9:.]* quorvale\[' "$log" || fail "unexpected output on stderr"
+  clean_work
   echo "PASS ($case_name)"
 }
 
@@ -450,11 +454,12 @@ on_own_x_server() {
   poll 100 grep -q . "$work/display" || { cat "$xlog" >&2; fail "Xvfb did not start"; }
   local session=() status=0
   reads_atspi && session=(dbus-run-session --)
-  DISPLAY=:$(head -n 1 "$work/display") E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts \
+  DISPLAY=:$(head -n 1 "$work/display") E2E_DISPLAY_READY=1 E2E_ARTIFACTS=$artifacts E2E_WORK=$work \
     "${session[@]}" bash "$0" "$@" || status=$?
   [ $status = 0 ] || { echo "--- X server's log:" >&2; cat "$xlog" >&2; }
   kill "$xvfb"
   wait "$xvfb" || true
+  [ $status != 0 ] || clean_work
   return $status
 }
 

@@ -29,10 +29,9 @@ const QString ToolName = QLatin1String(FirmwareToolName);
 const QString Launching = QStringLiteral("[Sync] Launching firmware tool at: ");
 const QString LimitLine = QStringLiteral("[Sync] Firmware tool did not finish within %1; stopped it");
 
-QStringList syncLogFiles()
-{
-    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("talvex_sync_*.log")}, QDir::Files);
-}
+// The outputs the queries of this test program saved, to be removed: other
+// programs' saved outputs in /tmp are none of its business.
+QStringList savedLogs;
 
 // What one query returned and logged.
 struct Query {
@@ -55,6 +54,9 @@ Query query(const FirmwareTool &tool, const ToolRunLimits &limits = versionQuery
     q.elapsedMs = clock.elapsed();
     q.texts = log.texts();
     q.lines = q.texts.filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));
+    for (const QString &line : std::as_const(q.lines))
+        if (line.startsWith(QLatin1String("[Sync] Output saved to: ")))
+            savedLogs << line.section(QStringLiteral("saved to: "), 1);
     return q;
 }
 
@@ -71,14 +73,13 @@ protected:
         qputenv("TALVEX_SIM_VERSION", SimulatedVersion.toLatin1());
     }
 
-    // The program keeps its saved outputs for support; a test run should not. The tests
-    // hold a lock on these names (see CMakeLists.txt), so whatever appeared is theirs.
+    // The program keeps its saved outputs for support; a test run should not.
     void TearDown() override
     {
         qputenv("PATH", m_path);
-        for (const QString &name : syncLogFiles())
-            if (!m_logsBefore.contains(name))
-                QFile::remove(QStringLiteral("/tmp/") + name);
+        for (const QString &path : std::as_const(savedLogs))
+            QFile::remove(path);
+        savedLogs.clear();
     }
 
     QString toolPath() const { return m_dir.filePath(ToolName); }
@@ -90,7 +91,6 @@ protected:
         return writeScript(m_dir.filePath(dir + QLatin1Char('/') + ToolName), body);
     }
 
-    const QStringList m_logsBefore = syncLogFiles();
     QTemporaryDir m_dir;
     const QByteArray m_path = qgetenv("PATH");
 };
@@ -153,12 +153,10 @@ TEST_F(VersionQuery, MissingToolFailsToLaunch)
     const QString none = m_dir.filePath(QStringLiteral("none"));
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QFileInfo(decoy).path()));
-    const QStringList before = syncLogFiles();
     const FirmwareTool tool = findFirmwareTool({none, m_dir.filePath(QStringLiteral("libexec"))});
     const Query q = query(tool);
     EXPECT_EQ(q.version, std::nullopt);
     EXPECT_EQ(q.lines, QStringList({Launching + tool.path, "[Sync] Failed to launch: " + tool.problem}));
-    EXPECT_EQ(syncLogFiles(), before);
     ASSERT_TRUE(QDir::setCurrent(oldCwd));
     EXPECT_FALSE(QFile::exists(marker));
 }
