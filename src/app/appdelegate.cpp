@@ -77,7 +77,7 @@ void AppDelegate::applicationWillTerminate()
 
 std::optional<DeviceRecord> AppDelegate::selectedRecord() const
 {
-    const qint64 row = window ? window->selectedRow() : -1;
+    const qint64 row = window ? window->menuRow() : -1;
     const DeviceList &data = m_monitor->devices();
     if (row < 0 || row >= data.size())
         return std::nullopt;

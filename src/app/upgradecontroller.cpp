@@ -89,8 +89,8 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
         return;
     }
     // Shown before the run can report, so the report always finds it.
-    m_progressWindow = std::make_unique<UpgradeProgressWindow>();
-    presentWindow(m_progressWindow.get());
+    progressWindow = std::make_unique<UpgradeProgressWindow>();
+    presentWindow(progressWindow.get());
     m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_tools), filePath,
                                              std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)),
                                              upgradeVerdictMessage);
@@ -135,8 +135,8 @@ bool UpgradeController::eventFilter(QObject *watched, QEvent *event)
 
 void UpgradeController::closeProgressWindow()
 {
-    if (m_progressWindow)
-        m_progressWindow->close();
+    if (progressWindow)
+        progressWindow->close();
 }
 
 void UpgradeController::runAlert(const QString &headline, const QString &text)

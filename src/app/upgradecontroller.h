@@ -43,7 +43,7 @@ public:
     // copy starts an upgrade) until releaseToolAfterQuery().
     bool holdToolForQuery();
     void releaseToolAfterQuery() { m_queryLock.release(); }
-    UpgradeProgressWindow *progressWindow() const { return m_progressWindow.get(); }
+    UpgradeProgressWindow *currentProgressWindow() const { return progressWindow.get(); }
 
 signals:
     void upgradeStarted();
@@ -64,7 +64,7 @@ private:
     const FindDevice m_findDevice;
     QPointer<QWidget> m_window;
     QString m_device; // sysfs path of the dock the user picked
-    std::unique_ptr<UpgradeProgressWindow> m_progressWindow;
+    std::unique_ptr<UpgradeProgressWindow> progressWindow;
     std::unique_ptr<UpgradeRun> m_upgrade;
     SleepInhibitor *m_sleepInhibitor; // child of this
     ToolLock m_toolLock; // held alone for the whole run

@@ -60,7 +60,7 @@ void MainWindow::buildTable()
     setCentralWidget(table);
     // Keyboard users start in the table: arrows highlight a row, the menu key opens its menu.
     table->setFocus();
-    m_tableView = table;
+    tableView = table;
 }
 
 void MainWindow::buildMenuBar()
@@ -93,7 +93,7 @@ QMenu *MainWindow::tableViewMenuForEvent(MyTableView *table, const QPoint &globa
     const int row = table->rowAt(table->viewport()->mapFromGlobal(globalPos).y());
     if (row < 0 || row >= m_devices.size())
         return nullptr;
-    m_selectedRow = row;
+    selectedRow = row;
     auto *menu = new QMenu(table);
     menu->addAction(Ui::CopyDeviceInfo.text(), this, &MainWindow::copyRequested);
     menu->addSeparator();

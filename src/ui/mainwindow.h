@@ -16,10 +16,10 @@ public:
     // The table reads `devices` at every call; reloadData() after it changed.
     explicit MainWindow(const DeviceList &devices);
 
-    MyTableView *tableView() const { return m_tableView; }
+    MyTableView *table() const { return tableView; }
     void reloadData();
     // The row whose menu was opened last, -1 before any.
-    qint64 selectedRow() const { return m_selectedRow; }
+    qint64 menuRow() const { return selectedRow; }
     void setUpgradeEnabled(bool enabled) { m_upgradeEnabled = enabled; }
 
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
@@ -38,8 +38,8 @@ private:
     void buildMenuBar();
 
     const DeviceList &m_devices;
-    MyTableView *m_tableView = nullptr;
+    MyTableView *tableView = nullptr;
     DeviceTableModel *m_model = nullptr;
-    qint64 m_selectedRow = -1;
+    qint64 selectedRow = -1;
     bool m_upgradeEnabled = true;
 };

@@ -30,9 +30,9 @@ PreferencesWindow::PreferencesWindow(int timeoutSeconds, QWidget *parent)
     auto *label = new QLabel(Ui::TimeoutLabel.text(), this);
     label->setGeometry(childFrame(20, 80, 320, 22));
 
-    m_timeoutField = new QLineEdit(QString::number(timeoutSeconds), this);
-    m_timeoutField->setGeometry(childFrame(20, 48, 120, 24));
-    label->setBuddy(m_timeoutField); // the field's name for screen readers
+    timeoutField = new QLineEdit(QString::number(timeoutSeconds), this);
+    timeoutField->setGeometry(childFrame(20, 48, 120, 24));
+    label->setBuddy(timeoutField); // the field's name for screen readers
 
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("timeoutProblem"));
@@ -51,11 +51,11 @@ PreferencesWindow::PreferencesWindow(int timeoutSeconds, QWidget *parent)
 
 void PreferencesWindow::save()
 {
-    const std::optional<int> seconds = parseTimeoutSeconds(m_timeoutField->text());
+    const std::optional<int> seconds = parseTimeoutSeconds(timeoutField->text());
     m_problem->setText(seconds ? QString() : Ui::TimeoutInvalid.text());
     if (!seconds) {
-        m_timeoutField->setFocus();
-        m_timeoutField->selectAll();
+        timeoutField->setFocus();
+        timeoutField->selectAll();
         return;
     }
     emit timeoutChosen(*seconds);

@@ -13,7 +13,7 @@ class PreferencesWindow : public QWidget {
 public:
     explicit PreferencesWindow(int timeoutSeconds, QWidget *parent = nullptr);
 
-    QLineEdit *timeoutField() const { return m_timeoutField; }
+    QLineEdit *field() const { return timeoutField; }
 
 signals:
     // "Save" was pressed with a whole number of seconds in range. Whoever
@@ -23,6 +23,6 @@ signals:
 private:
     void save();
 
-    QLineEdit *m_timeoutField;
+    QLineEdit *timeoutField;
     QLabel *m_problem;
 };

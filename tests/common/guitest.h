@@ -61,7 +61,7 @@ struct Controller {
     QString settingsFile() const { return settingsDir.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
     AppFiles files() const { return {settingsFile(), settingsDir.filePath(QStringLiteral("tool.lock"))}; }
     DeviceMonitor &monitor() const { return delegate->monitor(); }
-    MyTableView *table() const { return delegate->mainWindow()->tableView(); }
+    MyTableView *table() const { return delegate->mainWindow()->table(); }
     void rescan(int docks)
     {
         usb->setDocks(docks);

@@ -25,7 +25,7 @@ protected:
         file.write(text);
     }
     PreferencesWindow *window() const { return app.delegate->preferences(); }
-    QLineEdit *field() const { return window()->timeoutField(); }
+    QLineEdit *field() const { return window()->field(); }
     QString openAndRead()
     {
         app.delegate->openPreferences();

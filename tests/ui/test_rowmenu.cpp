@@ -16,12 +16,12 @@ TEST(RowMenu, OpensOnlyOnARowAndCopiesIt)
 {
     LaunchedApp app(3);
     const MainWindow &window = *app.delegate->mainWindow();
-    ASSERT_EQ(window.selectedRow(), -1);
+    ASSERT_EQ(window.menuRow(), -1);
 
     LogCapture log;
     EXPECT_EQ(rightClickRow(app, 1, copyTitle),
               (QStringList{copyTitle, "-", expectedText("Upgrade Firmware", "升级固件")}));
-    EXPECT_EQ(window.selectedRow(), 1);
+    EXPECT_EQ(window.menuRow(), 1);
 
     // English labels in every language; a version not read yet is "N/A".
     const QString text = QStringLiteral("Vendor: Talvex\nProduct: Dock 1\nFWVersion: N/A");
@@ -33,10 +33,10 @@ TEST(RowMenu, OpensOnlyOnARowAndCopiesIt)
     const QPoint belowLastRow = rowCenter(app, 2) + QPoint(0, 3 * app.table()->rowHeight(2));
     EXPECT_FALSE(rightClick(app.table()->viewport(), belowLastRow));
     EXPECT_FALSE(rightClick(app.table()->horizontalHeader(), QPoint(20, 5)));
-    EXPECT_EQ(window.selectedRow(), 1);
+    EXPECT_EQ(window.menuRow(), 1);
     app.rescan(0);
     EXPECT_FALSE(rightClick(app.table()->viewport(), QPoint(20, 5)));
-    EXPECT_EQ(window.selectedRow(), 1);
+    EXPECT_EQ(window.menuRow(), 1);
 }
 
 // From the keyboard the menu belongs to the highlighted row and shows on it,
@@ -52,19 +52,19 @@ TEST(RowMenu, KeyboardOpensItForTheHighlightedRow)
         QApplication::sendEvent(table, &event);
     };
     EXPECT_FALSE(requestMenu(menuKey));
-    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_EQ(window.menuRow(), -1);
 
     table->selectRow(2);
     QPoint shownAt;
     EXPECT_TRUE(requestMenu(menuKey, {}, &shownAt));
-    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(window.menuRow(), 2);
     const QRect row2 = table->visualRect(table->model()->index(2, 0));
     EXPECT_TRUE(QRect(table->viewport()->mapToGlobal(row2.topLeft()), row2.size()).contains(shownAt)) << shownAt.y();
 
     table->selectRow(1);
     QKeyEvent shiftF10(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(requestMenu([&] { QApplication::sendEvent(table, &shiftF10); }));
-    EXPECT_EQ(window.selectedRow(), 1);
+    EXPECT_EQ(window.menuRow(), 1);
 }
 
 TEST(RowMenu, CopyActsOnTheListOfTheMoment)

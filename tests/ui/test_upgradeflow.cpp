@@ -133,7 +133,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     ASSERT_TRUE(serveUntil([&] { return confirm.seen(); }));
     EXPECT_TRUE(log.contains(QStringLiteral("Starting firmware upgrade for Talvex Dock 1 with file: ") + image("dock.bin")));
     ASSERT_TRUE(upgrades().upgradeInProgress());
-    ASSERT_TRUE(upgrades().progressWindow() && upgrades().progressWindow()->isVisible());
+    ASSERT_TRUE(upgrades().currentProgressWindow() && upgrades().currentProgressWindow()->isVisible());
 
     // While it runs: no second upgrade, and no version query to share the dock.
     EXPECT_FALSE(upgradeEnabledInMenu());
@@ -144,7 +144,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_FALSE(app->monitor().versionQueried());
 
     bool progressVisible = true;
-    AlertAnswer result(0, [&] { progressVisible = upgrades().progressWindow()->isVisible(); });
+    AlertAnswer result(0, [&] { progressVisible = upgrades().currentProgressWindow()->isVisible(); });
     EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
     EXPECT_EQ(result.headline, expectedText("Upgrade Success", "升级成功"));
     EXPECT_EQ(result.text, expectedText("Firmware upgrade successful!", "固件升级成功！"));
