@@ -57,8 +57,7 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(window.get(), &MainWindow::copyRequested, this, &AppDelegate::copyDeviceInfo);
     connect(window.get(), &MainWindow::upgradeRequested, this, &AppDelegate::upgradeFirmware);
     // Two tools flashing one dock at once would corrupt its firmware.
-    connect(m_upgrades.get(), &UpgradeController::upgradeStarted, window.get(), [this] { window->setUpgradeEnabled(false); });
-    connect(m_upgrades.get(), &UpgradeController::upgradeEnded, window.get(), [this] { window->setUpgradeEnabled(true); });
+    window->setUpgradeAllowed([this] { return !m_upgrades->upgradeInProgress(); });
     // Closing the main window during a flash asks to quit, as Ctrl+Q does;
     // otherwise the progress window alone would keep the program running.
     connect(window.get(), &MainWindow::closeRequested, this, [this] {

@@ -99,7 +99,6 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
     // Queued, so the run is never deleted from inside its own signal.
     connect(m_upgrade.get(), &UpgradeRun::finished, this, &UpgradeController::runEnded, Qt::QueuedConnection);
     m_upgrade->start();
-    emit upgradeStarted();
 }
 
 void UpgradeController::runEnded()

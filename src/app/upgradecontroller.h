@@ -46,7 +46,6 @@ public:
     UpgradeProgressWindow *currentProgressWindow() const { return progressWindow.get(); }
 
 signals:
-    void upgradeStarted();
     // The tool has exited and its log is written; the alert follows.
     void upgradeEnded();
 

@@ -98,8 +98,7 @@ QMenu *MainWindow::tableViewMenuForEvent(MyTableView *table, const QPoint &globa
     menu->addAction(Ui::CopyDeviceInfo.text(), this, &MainWindow::copyRequested);
     menu->addSeparator();
     QAction *upgrade = menu->addAction(Ui::UpgradeFirmware.text(), this, &MainWindow::upgradeRequested);
-    // Two tools flashing one dock at once would corrupt its firmware.
-    upgrade->setEnabled(m_upgradeEnabled);
+    upgrade->setEnabled(!m_upgradeAllowed || m_upgradeAllowed());
     return menu;
 }
 

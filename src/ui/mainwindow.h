@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class DeviceTableModel;
 
 // The main window: the dock table, which shows the list it is given and
@@ -20,7 +22,8 @@ public:
     void reloadData();
     // The row whose menu was opened last, -1 before any.
     qint64 menuRow() const { return selectedRow; }
-    void setUpgradeEnabled(bool enabled) { m_upgradeEnabled = enabled; }
+    // Asked as a row's menu opens: whether "Upgrade Firmware" may be chosen.
+    void setUpgradeAllowed(std::function<bool()> allowed) { m_upgradeAllowed = std::move(allowed); }
 
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
 
@@ -41,5 +44,5 @@ private:
     MyTableView *tableView = nullptr;
     DeviceTableModel *m_model = nullptr;
     qint64 selectedRow = -1;
-    bool m_upgradeEnabled = true;
+    std::function<bool()> m_upgradeAllowed;
 };
