@@ -76,8 +76,9 @@ int oneRun(const QString &image)
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { latestMs = std::max(latestMs, sinceTick.restart() - 10); });
     clock.restart();
-    UpgradeRun run(tool, image, std::chrono::seconds(30), upgradeVerdictMessage, scratch.path());
+    UpgradeRun run(tool, image, std::chrono::seconds(30), upgradeVerdictMessage, scratch.path(), scratch.path());
     QEventLoop loop;
+    QObject::connect(&run, &UpgradeRun::imageReady, &run, [&run] { run.launchTool(); });
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     run.start();
     sinceTick.start();

@@ -26,11 +26,15 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
     : QObject(parent)
     , m_settingsPath(std::move(files.settings))
 {
+    // The query's tool holds the query's share of the tool lock.
     if (!versionQuery)
-        versionQuery = [tools] { return queryFirmwareVersionSync(findFirmwareTool(tools)); };
+        versionQuery = [this, tools] {
+            return queryFirmwareVersionSync(findFirmwareTool(tools), {m_upgrades->queryLockDescriptor()});
+        };
     m_monitor = std::make_unique<DeviceMonitor>(std::move(usbSource), std::move(versionQuery));
-    m_upgrades = std::make_unique<UpgradeController>(
-        m_settingsPath, tools, [this](const QString &syspath) { return m_monitor->device(syspath); }, files.toolLock);
+    const DockLookup docks{[this] { return m_monitor->devices(); }, [this] { return m_monitor->lookAgain(); }};
+    m_upgrades = std::make_unique<UpgradeController>(m_settingsPath, tools, docks,
+                                                     files.toolLock.isNull() ? ToolLock::defaultPath() : files.toolLock);
 
     m_monitor->setFrozen(modalUiOpen);
     // The tool is busy flashing, here or in another copy of the program: the
@@ -96,7 +100,7 @@ void AppDelegate::copyDeviceInfo()
 void AppDelegate::upgradeFirmware()
 {
     if (const std::optional<DeviceRecord> record = selectedRecord())
-        m_upgrades->upgradeFirmware(record->syspath);
+        m_upgrades->upgradeFirmware(*record);
 }
 
 // Built once; closing it with its button only hides it, so text typed and not

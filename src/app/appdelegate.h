@@ -10,7 +10,7 @@
 
 // The files the program shares with later runs and other copies of itself:
 // its settings, and the lock that keeps copies from using the tool at once
-// (empty: the one in the user's runtime folder).
+// (null: the machine's own).
 struct AppFiles {
     QString settings;
     QString toolLock;

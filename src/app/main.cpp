@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/quitsignals.h"
+#include "app/sleepinhibitor.h"
 #include "devices/udeveventmonitor.h"
 #include "devices/udevusbsource.h"
 
@@ -49,5 +50,9 @@ int main(int argc, char *argv[])
     installQuitSignalHandlers(&delegate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     application.exec();
+    // The program has nothing left to do, but Qt would wait for ever, as the
+    // process ends, for a system bus that never answered.
+    if (SleepInhibitor::busConnectionPending())
+        std::_Exit(0);
     return 0;
 }

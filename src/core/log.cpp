@@ -35,13 +35,13 @@ void writeAll(QByteArrayView bytes)
 namespace {
 // Writes the line's prefix, the label and the text as UTF-8 in pieces, so
 // that a text of many megabytes never needs a second copy of itself.
-void writeLine(QStringView label, QStringView text, bool fromOutside)
+void writeLine(QStringView label, QStringView text)
 {
     QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
     line += ' ';
     line += program_invocation_short_name;
     line += '[' + QByteArray::number(qint64(getpid())) + ':' + QByteArray::number(qint64(syscall(SYS_gettid))) + "] ";
-    line += label.toUtf8();
+    line += withoutControlCharacters(label.toString(), u"\n\t").toUtf8();
 
     // A long line takes several writes; the lock keeps other threads' lines out of it.
     static std::mutex writeLock;
@@ -55,11 +55,8 @@ void writeLine(QStringView label, QStringView text, bool fromOutside)
         // A surrogate pair stays in one piece.
         if (at + size < text.size() && text.at(at + size - 1).isHighSurrogate())
             --size;
-        QStringView chunk = text.sliced(at, size);
-        if (fromOutside) {
-            piece = withoutControlCharacters(chunk.toString(), u"\n\t");
-            chunk = piece;
-        }
+        piece = withoutControlCharacters(text.sliced(at, size).toString(), u"\n\t");
+        const QStringView chunk = piece;
         QStringEncoder encoder(QStringEncoder::Utf8);
         utf8.resize(encoder.requiredSpace(chunk.size()));
         char *end = encoder.appendToBuffer(utf8.data(), chunk);
@@ -72,12 +69,7 @@ void writeLine(QStringView label, QStringView text, bool fromOutside)
 
 void logLine(QStringView label, QStringView text)
 {
-    writeLine(label, text, false);
-}
-
-void logOutsideText(QStringView label, QStringView text)
-{
-    writeLine(label, text, true);
+    writeLine(label, text);
 }
 
 void logLine(QStringView text)

@@ -2,6 +2,8 @@
 
 #include "core/printable.h"
 
+#include <algorithm>
+
 quint16 parseUsbId(QByteArrayView text)
 {
     text = text.trimmed();
@@ -62,7 +64,21 @@ DeviceList buildDeviceList(const std::vector<UsbDeviceFacts> &devices, const Dev
         record.product = device.productName.value_or(formatUsbId(device.productId));
         record.fwversion = carriedVersion(previous, record.vendor, record.product);
         record.syspath = device.syspath;
+        record.busnum = device.busnum;
+        record.devnum = device.devnum;
         list.append(std::move(record));
     }
     return list;
+}
+
+bool sameDevice(const DeviceRecord &a, const DeviceRecord &b)
+{
+    return a.syspath == b.syspath && a.busnum == b.busnum && a.devnum == b.devnum;
+}
+
+DockChoice chooseDock(const DeviceList &docks, const DeviceRecord &chosen)
+{
+    if (std::none_of(docks.begin(), docks.end(), [&](const DeviceRecord &dock) { return sameDevice(dock, chosen); }))
+        return DockChoice::Gone;
+    return docks.size() == 1 ? DockChoice::Alone : DockChoice::NotAlone;
 }

@@ -23,3 +23,12 @@ bool isDock(const UsbDeviceFacts &device);
 // The docks among the devices, in their order, each carrying over the version
 // of the first record of the previous list with the same vendor and product.
 DeviceList buildDeviceList(const std::vector<UsbDeviceFacts> &devices, const DeviceList &previous);
+
+// Whether two records are the same plug-in of the same device.
+bool sameDevice(const DeviceRecord &a, const DeviceRecord &b);
+
+// Whether a dock chosen for an upgrade may be flashed, judged on a list of
+// the docks connected now: the firmware tool picks a dock by its USB IDs
+// alone, so with two docks it could flash the other one.
+enum class DockChoice { Alone, Gone, NotAlone };
+DockChoice chooseDock(const DeviceList &docks, const DeviceRecord &chosen);

@@ -6,6 +6,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 DeviceMonitor::DeviceMonitor(std::unique_ptr<UsbDeviceSource> source, VersionQuery query, QObject *parent)
     : QObject(parent)
     , m_source(std::move(source))
@@ -44,11 +46,11 @@ void DeviceMonitor::setEventMonitor(std::unique_ptr<UdevEventMonitor> events)
     connect(m_events.get(), &UdevEventMonitor::devicesChanged, this, &DeviceMonitor::devicesEvent);
 }
 
-// A burst of events costs one scan. While the list is frozen, an unplug is
-// kept for the first tick after.
-void DeviceMonitor::devicesEvent(bool removed)
+// A burst of events costs one scan. While the list is frozen, a dock's unplug
+// is kept for the first tick after.
+void DeviceMonitor::devicesEvent(bool dockRemoved)
 {
-    m_removalPending = m_removalPending || removed;
+    m_removalPending = m_removalPending || dockRemoved;
     if (!usbMonitorTimer || (m_frozen && m_frozen()))
         return;
     forgetRemovedDocks();
@@ -111,9 +113,9 @@ void DeviceMonitor::scanUSBDevices()
 // listed none. The query waits in a nested event loop where monitoring ticks
 // still fire, so scans may run inside it: the flag, set first, keeps them from
 // starting a second query, and the result goes into whatever list is current
-// when the query returns. If the docks went meanwhile, the result may belong
-// to none of those listed now: it is dropped and they get a query of their
-// own, after this one, never beside it.
+// when the query returns. If a dock it asked about went meanwhile, the result
+// may belong to none of those listed now: it is dropped and they get a query
+// of their own, after this one, never beside it.
 void DeviceMonitor::runVersionStep(const DeviceList &scanned)
 {
     if (scanned.isEmpty()) {
@@ -129,7 +131,14 @@ void DeviceMonitor::runVersionStep(const DeviceList &scanned)
     const std::optional<QString> version = m_query();
     m_queryRunning = false;
     emit versionQueryEnded();
-    if (m_timesEmptied != emptiedBefore) {
+    // A dock asked about went while the tool ran (unplugged, or swapped for
+    // another between two ticks): the answer may be the old dock's, so none
+    // of those listed now is given it.
+    const bool askedStillListed = std::all_of(scanned.begin(), scanned.end(), [&](const DeviceRecord &asked) {
+        return std::any_of(data.begin(), data.end(), [&](const DeviceRecord &now) { return sameDevice(now, asked); });
+    });
+    if (m_timesEmptied != emptiedBefore || !askedStillListed) {
+        fwQueried = false;
         requestScan();
         return;
     }
@@ -140,11 +149,13 @@ void DeviceMonitor::runVersionStep(const DeviceList &scanned)
     emit devicesChanged();
 }
 
-std::optional<DeviceRecord> DeviceMonitor::device(const QString &syspath) const
+DeviceList DeviceMonitor::lookAgain()
 {
-    for (const DeviceRecord &record : data) {
-        if (record.syspath == syspath)
-            return record;
+    const UsbEnumeration found = m_source->enumerate();
+    requestScan();
+    if (!found.ok()) {
+        logLine(found.failure);
+        return {};
     }
-    return std::nullopt;
+    return buildDeviceList(found.devices, data);
 }

@@ -49,8 +49,11 @@ public:
 
     const DeviceList &devices() const { return data; }
     bool versionQueried() const { return fwQueried; }
-    // The dock at this sysfs path as the list holds it now.
-    std::optional<DeviceRecord> device(const QString &syspath) const;
+    // The docks connected now, from a fresh look at the USB devices rather
+    // than the list of the last scan, which stays as it is while an alert is
+    // open; a scan follows to bring the list up to date. Empty when the
+    // devices cannot be read.
+    DeviceList lookAgain();
 
 signals:
     // The list was replaced or its versions written.
@@ -59,7 +62,7 @@ signals:
 
 private:
     void runVersionStep(const DeviceList &scanned);
-    void devicesEvent(bool removed);
+    void devicesEvent(bool dockRemoved);
     void forgetRemovedDocks();
 
     std::unique_ptr<UsbDeviceSource> m_source;

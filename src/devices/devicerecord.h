@@ -8,9 +8,13 @@ struct DeviceRecord {
     QString vendor;
     QString product;
     QString fwversion;
-    // Which device this is (its sysfs path), so that an action begun on one
-    // dock never lands on another after the list changed. Not shown.
+    // Which device this is, so that an action begun on one dock never lands
+    // on another after the list changed: its sysfs path, and the bus and
+    // device numbers the kernel gives each plug-in (another dock plugged into
+    // the same port gets other numbers). Not shown.
     QString syspath;
+    int busnum = 0;
+    int devnum = 0;
 
     friend bool operator==(const DeviceRecord &, const DeviceRecord &) = default;
 };

@@ -1,5 +1,7 @@
 #include "devices/udeveventmonitor.h"
 
+#include "devices/devicelist.h"
+
 #include <QSocketNotifier>
 
 #include <libudev.h>
@@ -63,28 +65,42 @@ UdevEventMonitor::~UdevEventMonitor()
     m_notifier.reset(); // before the socket it watches closes
 }
 
+void UeventBatch::add(const char *subsystem, const char *devtype, const char *action, const char *product)
+{
+    if (qstrcmp(subsystem, "usb") != 0 || qstrcmp(devtype, "usb_device") != 0)
+        return;
+    changed = true;
+    if (qstrcmp(action, "remove") != 0)
+        return;
+    const QList<QByteArray> ids = QByteArray(product).split('/');
+    UsbDeviceFacts device;
+    device.vendorId = parseUsbId(ids.value(0));
+    device.productId = parseUsbId(ids.value(1));
+    dockRemoved = dockRemoved || isDock(device) || device.vendorId == 0 || device.productId == 0;
+}
+
+void UeventBatch::lost()
+{
+    changed = dockRemoved = true;
+}
+
 void UdevEventMonitor::readEvents()
 {
     // The socket does not block. A bounded batch keeps a flood of events from
     // holding the thread; what is left wakes the notifier again.
-    bool changed = false, removed = false;
+    UeventBatch batch;
     for (int i = 0; i < 256; ++i) {
         errno = 0;
         udev_device *device = udev_monitor_receive_device(m_monitor.get());
         if (!device) {
-            // The socket's buffer overflowed: what was lost may have been an unplug.
             if (errno == ENOBUFS)
-                changed = removed = true;
+                batch.lost();
             break;
         }
-        const char *subsystem = udev_device_get_subsystem(device);
-        const char *type = udev_device_get_devtype(device);
-        if (qstrcmp(subsystem, "usb") == 0 && qstrcmp(type, "usb_device") == 0) {
-            changed = true;
-            removed = removed || qstrcmp(udev_device_get_action(device), "remove") == 0;
-        }
+        batch.add(udev_device_get_subsystem(device), udev_device_get_devtype(device), udev_device_get_action(device),
+                  udev_device_get_property_value(device, "PRODUCT"));
         udev_device_unref(device);
     }
-    if (changed)
-        emit devicesChanged(removed);
+    if (batch.changed)
+        emit devicesChanged(batch.dockRemoved);
 }

@@ -9,6 +9,19 @@ struct udev;
 struct udev_monitor;
 class QSocketNotifier;
 
+// What one read of udev's events amounts to.
+struct UeventBatch {
+    bool changed = false;     // a USB device came, went or changed
+    bool dockRemoved = false; // a dock went, or may have
+
+    // One event. A removal counts as a dock's when the event's PRODUCT
+    // ("21c4/b070/103") names the dock's IDs, or names none: only then is the
+    // version read again. Every other device costs a scan at most.
+    void add(const char *subsystem, const char *devtype, const char *action, const char *product);
+    // Events were lost (the socket's buffer overflowed): a dock may have gone.
+    void lost();
+};
+
 // Tells the moment a USB device is plugged, unplugged or changed, from udev's
 // own events: they come after udev's rules have run, so a dock announced here
 // is already open to the user. A burst of events (a hub with several devices)
@@ -25,9 +38,9 @@ public:
     const QString &failure() const { return m_failure; }
 
 signals:
-    // removed: one of the events was an unplug, or events were lost and one
-    // may have been.
-    void devicesChanged(bool removed);
+    // dockRemoved: one of the events was a dock's unplug, or events were
+    // lost and one may have been.
+    void devicesChanged(bool dockRemoved);
 
 private:
     void readEvents();

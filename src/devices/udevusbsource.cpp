@@ -57,6 +57,15 @@ quint16 readIdFile(const QByteArray &path)
     return text && text->size() < limit ? parseUsbId(*text) : 0;
 }
 
+// busnum and devnum hold a decimal number and a newline; 0 when absent.
+int readNumberFile(const QByteArray &path)
+{
+    const std::optional<QByteArray> text = readAttribute(path, 16);
+    bool ok = false;
+    const int value = text ? text->trimmed().toInt(&ok) : 0;
+    return ok ? value : 0;
+}
+
 // A string descriptor holds at most 126 UTF-16 units, a few hundred bytes in
 // UTF-8; whatever a name file holds beyond 4 KiB is not read.
 std::optional<QString> readName(const QByteArray &path)
@@ -126,6 +135,8 @@ UsbEnumeration UdevUsbSource::enumerate()
             facts.vendorName = readName(path + "/manufacturer");
             facts.productName = readName(path + "/product");
             facts.syspath = QString::fromLocal8Bit(path);
+            facts.busnum = readNumberFile(path + "/busnum");
+            facts.devnum = readNumberFile(path + "/devnum");
         }
         result.devices.push_back(std::move(facts));
     }

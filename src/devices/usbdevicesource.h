@@ -12,6 +12,10 @@ struct UsbDeviceFacts {
     std::optional<QString> vendorName;
     std::optional<QString> productName;
     QString syspath; // set for docks
+    // The kernel numbers each device anew as it is plugged in: with the
+    // path, they tell one plug-in of a dock from the next. Set for docks.
+    int busnum = 0;
+    int devnum = 0;
 };
 
 // The result of one enumeration: the devices in a stable order, or the log

@@ -12,12 +12,19 @@ bool isChineseLocale()
     return isChineseLanguageList(QLocale::system().uiLanguages());
 }
 
-QString fillPlaceholder(const QString &format, const QString &value)
+QString fillPlaceholders(const QString &format, const QStringList &values)
 {
-    QString result = format;
-    const qsizetype at = result.indexOf(QLatin1String("%@"));
-    if (at >= 0)
-        result.replace(at, 2, value);
+    QString result;
+    qsizetype from = 0;
+    for (const QString &value : values) {
+        const qsizetype at = format.indexOf(QLatin1String("%@"), from);
+        if (at < 0)
+            break;
+        result += QStringView(format).sliced(from, at - from);
+        result += value;
+        from = at + 2;
+    }
+    result += QStringView(format).sliced(from);
     return result;
 }
 
@@ -28,5 +35,10 @@ QString UiText::text() const
 
 QString UiText::arg(const QString &value) const
 {
-    return fillPlaceholder(text(), value);
+    return fillPlaceholders(text(), {value});
+}
+
+QString UiText::arg(const QString &first, const QString &second) const
+{
+    return fillPlaceholders(text(), {first, second});
 }

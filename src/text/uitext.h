@@ -11,8 +11,9 @@ struct UiText {
     const char *chinese;
 
     QString text() const;
-    // Fills the one "%@" placeholder of a format text.
+    // Fills the "%@" placeholders of a format text, in order.
     QString arg(const QString &value) const;
+    QString arg(const QString &first, const QString &second) const;
 };
 
 // True when the first of the user's preferred UI languages is a Chinese one.
@@ -20,8 +21,9 @@ bool isChineseLocale();
 // The rule itself, over an explicit list of language tags (most preferred first).
 bool isChineseLanguageList(const QStringList &uiLanguages);
 
-// Replaces the first "%@" of a format with a value.
-QString fillPlaceholder(const QString &format, const QString &value);
+// Replaces the "%@" placeholders of a format with the values, in order; a
+// value that holds "%@" itself stays as it is.
+QString fillPlaceholders(const QString &format, const QStringList &values);
 
 namespace Ui {
 inline constexpr UiText Vendor{"Vendor", "制造商"};
@@ -57,6 +59,21 @@ inline constexpr UiText FailedToLaunch{"Failed to launch upgrade tool: %@", "无
 inline constexpr UiText Ok{"OK", "确定"};
 inline constexpr UiText UpgradeBusy{"Another Quorvale window is upgrading or reading a dock. Try again when it has finished.",
                                     "另一个 Quorvale 窗口正在升级或读取扩展坞\uFF0C请在其完成后再试\u3002"};
+inline constexpr UiText UpgradeBusyBy{"The firmware tool is in use by %@, another copy of Quorvale or a tool it started. Try again when it has finished.",
+                                      "固件工具正被 %@ 使用\uFF08另一个 Quorvale 或其启动的工具\uFF09\u3002请在其完成后再试\u3002"};
+inline constexpr UiText ToolLockFailed{"Quorvale cannot take the lock that keeps two firmware tools off the dock (%@). No upgrade was started.",
+                                       "Quorvale 无法获取防止两个固件工具同时访问扩展坞的锁\uFF08%@\uFF09\u3002未开始升级\u3002"};
+inline constexpr UiText MoreThanOneDock{"More than one dock is connected, and the firmware tool cannot tell them apart. Unplug all docks but the one to upgrade, then try again.",
+                                        "连接了多个扩展坞\uFF0C固件工具无法区分它们\u3002请拔下除要升级的扩展坞以外的所有扩展坞\uFF0C然后重试\u3002"};
+inline constexpr UiText ImageMissing{"The file %@ does not exist.", "文件 %@ 不存在\u3002"};
+inline constexpr UiText ImageNotAFile{"%@ is not a firmware image: it is not a regular file.",
+                                      "%@ 不是固件映像\uFF1A它不是普通文件\u3002"};
+inline constexpr UiText ImageUnreadable{"The file %@ cannot be read: %@", "无法读取文件 %@\uFF1A%@"};
+inline constexpr UiText ImageEmpty{"The file %@ is empty.", "文件 %@ 是空的\u3002"};
+inline constexpr UiText ImageTooLarge{"The file %@ is larger than 256 MiB, too large for a firmware image.",
+                                      "文件 %@ 大于 256 MiB\uFF0C不可能是固件映像\u3002"};
+inline constexpr UiText ImageCopyFailed{"The image could not be copied for the upgrade: %@. Nothing was written to the dock.",
+                                        "无法复制固件映像以进行升级\uFF1A%@\u3002未向扩展坞写入任何内容\u3002"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -68,5 +85,7 @@ inline constexpr UiText All[] = {
     ConfirmFirmwareUpgrade, ConfirmUpgrade, Cancel, FirmwareUpdating, DoNotDisconnect,
     TimeoutLabel, Save, TimeoutInvalid, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
     UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, UpgradeBusy, Docks, UpgradeProgress,
+    UpgradeBusyBy, ToolLockFailed, MoreThanOneDock, ImageMissing, ImageNotAFile, ImageUnreadable, ImageEmpty,
+    ImageTooLarge, ImageCopyFailed,
 };
 } // namespace Ui

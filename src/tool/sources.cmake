@@ -8,4 +8,5 @@ set(TOOL_SOURCES
   versionquery.cpp
   upgradeoutcome.cpp
   toollock.cpp
+  imagefile.cpp
 )

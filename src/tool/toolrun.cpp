@@ -1,6 +1,7 @@
 #include "tool/toolrun.h"
 
 #include "core/log.h"
+#include "core/printable.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,15 +18,6 @@ ToolRun::ToolRun(const FirmwareTool &tool, const QStringList &arguments, ToolLog
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    // A session of its own keeps the tool out of the terminal's reach: Ctrl+C
-    // or a closed terminal signals this program's group, and a flash cut
-    // short by that can leave the dock without firmware. A larger pipe lets
-    // a talkative tool write on while this side saves what it read. Both
-    // calls are safe between fork and exec.
-    m_process.setChildProcessModifier([] {
-        ::setsid();
-        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
-    });
     for (QTimer *timer : {&m_runTimer, &m_silenceTimer, &m_killTimer, &m_drainTimer})
         timer->setSingleShot(true);
 
@@ -70,6 +62,21 @@ void ToolRun::start()
         emit finished();
         return;
     }
+    // The tool must finish a flash whatever happens to this program. A
+    // session of its own keeps it out of the terminal's reach: Ctrl+C or a
+    // closed terminal signals this program's group. SIGPIPE ignored (kept
+    // across exec) lets it write on, unread, once this program is gone, where
+    // it would otherwise be killed at its next line. The descriptors handed
+    // down (the tool lock) stay open in the tool alone. A larger pipe lets a
+    // talkative tool write on while this side saves what it read. All of it
+    // is safe between fork and exec.
+    m_process.setChildProcessModifier([inherited = m_inherited] {
+        ::setsid();
+        ::signal(SIGPIPE, SIG_IGN);
+        for (const int fd : inherited)
+            ::fcntl(fd, F_SETFD, 0);
+        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+    });
     m_process.start(m_tool.path, m_arguments);
     if (m_finished)
         return;
@@ -167,7 +174,7 @@ bool logToolRunEnd(const ToolRunResult &result, ToolLogKind kind)
     const bool upgrade = kind == ToolLogKind::Upgrade;
     const QString tag = upgrade ? QStringLiteral("[Upgrade] ") : QStringLiteral("[Sync] ");
     if (!result.launched) {
-        logLine(tag + QStringLiteral("Failed to launch: ") + result.launchError);
+        logLine(tag + QStringLiteral("Failed to launch: ") + withoutControlCharacters(result.launchError));
         return false;
     }
     if (upgrade && result.bytesAfterExit > 0)

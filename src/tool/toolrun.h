@@ -50,6 +50,9 @@ public:
             QString logDirectory = QStringLiteral("/tmp"), QObject *parent = nullptr);
     ~ToolRun() override;
 
+    // Descriptors the tool keeps open for its whole life, such as the tool
+    // lock: they outlast this program should it die before the tool.
+    void setInheritedDescriptors(QList<int> descriptors) { m_inherited = std::move(descriptors); }
     // Sees every piece of output as it arrives, kept in memory or not.
     void setOutputObserver(std::function<void(QByteArrayView)> observer) { m_observer = std::move(observer); }
 
@@ -76,6 +79,7 @@ private:
     const ToolRunLimits m_limits;
     const QString m_logDirectory;
     std::function<void(QByteArrayView)> m_observer;
+    QList<int> m_inherited;
 
     // As much as the tool's pipe holds: 1 MiB, set in the constructor.
     static constexpr qsizetype ReadPiece = 1 << 20;

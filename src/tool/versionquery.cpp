@@ -1,6 +1,7 @@
 #include "tool/versionquery.h"
 
 #include "core/log.h"
+#include "core/printable.h"
 #include "tool/firmwaretool.h"
 #include "tool/toolrun.h"
 #include "tool/versionparse.h"
@@ -21,12 +22,13 @@ ToolRunLimits versionQueryLimits()
     return {.runLimit = 20s, .killGrace = 2s, .drainAfterExit = 1s};
 }
 
-std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const ToolRunLimits &limits,
-                                                const QString &logDirectory)
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QList<int> &inherited,
+                                                const ToolRunLimits &limits, const QString &logDirectory)
 {
-    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + tool.path);
+    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + withoutControlCharacters(tool.path));
 
     ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
+    run.setInheritedDescriptors(inherited);
     QEventLoop loop;
     QObject::connect(&run, &ToolRun::limitExceeded, &loop, [&] { logLine(runLimitLogLine(limits.runLimit)); });
     QObject::connect(&run, &ToolRun::finished, &loop, &QEventLoop::quit);
@@ -48,6 +50,6 @@ std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const 
     if (version)
         logLine(QStringLiteral("[Sync] Found firmware version: ") + *version);
     else
-        logOutsideText(u"[Sync] Version not found. Output:\n", result.text);
+        logLine(u"[Sync] Version not found. Output:\n", result.text);
     return version;
 }

@@ -17,8 +17,9 @@ ToolRunLimits versionQueryLimits();
 // Runs the firmware tool's version query and returns the version it printed.
 // Returns only when done, but keeps timers and other non-input events going
 // while it waits, so the window stays painted and device monitoring goes on.
-// Saves the whole output to /tmp/talvex_sync_<UUID>.log for support.
-std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool,
+// Saves the whole output to /tmp/talvex_sync_<UUID>.log for support. The
+// descriptors stay open in the tool for its whole life (the tool lock).
+std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QList<int> &inherited = {},
                                                 const ToolRunLimits &limits = versionQueryLimits(),
                                                 const QString &logDirectory = QStringLiteral("/tmp"));
 

@@ -136,6 +136,32 @@ private:
     QTimer m_poll;
 };
 
+// Answers every alert with its first button as soon as it shows, keeping
+// what each said; `onShow(n)` runs as the n-th one (from 0) shows, to change
+// the world while it is up.
+class EveryAlert {
+public:
+    explicit EveryAlert(std::function<void(int)> onShow = {})
+    {
+        QObject::connect(&m_poll, &QTimer::timeout, [this, onShow] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (onShow)
+                onShow(int(texts.size()));
+            headlines << box->text();
+            texts << box->informativeText();
+            box->buttons().value(0)->click();
+        });
+        m_poll.start(10);
+    }
+
+    QStringList headlines, texts;
+
+private:
+    QTimer m_poll;
+};
+
 // Runs a context-menu request and returns the items of the menu that opened
 // ("-" for a separator), activating the one with the given title, if any, and
 // telling where the menu showed; nothing if no menu opened.

@@ -24,7 +24,12 @@ QString UsbTestbed::add(const Device &device)
 {
     ++m_count;
     const QByteArray name = "1-" + QByteArray::number(m_count);
-    const char *properties[] = {"DEVTYPE", "usb_device", "DRIVER", "usb", nullptr};
+    // The kernel's PRODUCT names the IDs in hexadecimal without leading
+    // zeros; it is what tells a removal event of a dock from another's.
+    const auto hex = [](const std::optional<QByteArray> &id) { return QByteArray::number(id ? id->toUInt(nullptr, 16) : 0, 16); };
+    const QByteArray product = hex(device.idVendor) + '/' + hex(device.idProduct) + "/100";
+    const QByteArray devnum = QByteArray::number(m_count + 1);
+    const char *properties[] = {"DEVTYPE", "usb_device", "DRIVER", "usb", "PRODUCT", product.constData(), nullptr};
     const char *noAttributes[] = {nullptr};
     gchar *path = umockdev_testbed_add_devicev(m_testbed, "usb", name.constData(), nullptr,
                                                const_cast<gchar **>(noAttributes), const_cast<gchar **>(properties));
@@ -36,6 +41,8 @@ QString UsbTestbed::add(const Device &device)
     set("idProduct", device.idProduct);
     set("manufacturer", device.manufacturer);
     set("product", device.product);
+    set("busnum", QByteArray("1"));
+    set("devnum", devnum);
     const QString result = QString::fromUtf8(path);
     g_free(path);
     return result;

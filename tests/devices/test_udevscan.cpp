@@ -11,12 +11,12 @@ namespace {
 class UdevScan : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(UsbTestbed::available()) << "run this test under umockdev-wrapper"; }
-    // The rows without their sysfs paths.
+    // The rows without their places on the bus.
     DeviceList scan()
     {
         DeviceList rows = buildDeviceList(UdevUsbSource().enumerate().devices, {});
         for (DeviceRecord &row : rows)
-            row.syspath.clear();
+            row.syspath.clear(), row.busnum = row.devnum = 0;
         return rows;
     }
 
@@ -70,8 +70,15 @@ TEST_F(UdevScan, MonitorFollowsDocksBetweenScans)
     monitor.scanUSBDevices();
     ASSERT_EQ(monitor.devices().size(), 1);
     EXPECT_EQ(monitor.devices().value(0).fwversion, QStringLiteral("1.0.3"));
-    // A dock is known by where it sits on the bus.
-    EXPECT_TRUE(QFile::exists(monitor.devices().value(0).syspath + QStringLiteral("/idVendor")));
+    // A dock is known by where it sits on the bus, and by the numbers the
+    // kernel gave this plug-in of it.
+    const DeviceRecord listed = monitor.devices().value(0);
+    EXPECT_TRUE(QFile::exists(listed.syspath + QStringLiteral("/idVendor")));
+    QFile devnum(listed.syspath + QStringLiteral("/devnum"));
+    ASSERT_TRUE(devnum.open(QIODevice::ReadOnly));
+    EXPECT_EQ(listed.devnum, devnum.readAll().trimmed().toInt());
+    EXPECT_GT(listed.devnum, 0);
+    EXPECT_EQ(listed.busnum, 1);
     testbed.setAttribute(dock, "product", "TD-70 renamed");
     monitor.scanUSBDevices();
     EXPECT_EQ(monitor.devices().value(0).product, QStringLiteral("TD-70 renamed"));

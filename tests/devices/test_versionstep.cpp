@@ -93,6 +93,26 @@ TEST(VersionStep, ScansNestedInTheQueryWait)
     h.rescan(1);
     EXPECT_EQ(h.versionQueries, 3);
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
+
+    // With ticks alone (no udev events), a dock swapped for another of the
+    // same names between two of them: the answer was the old dock's.
+    h.rescan(0);
+    QStringList everShown;
+    QObject::connect(&h.monitor(), &DeviceMonitor::devicesChanged, [&] { everShown += h.versions(); });
+    h.answer = QStringLiteral("old");
+    h.duringQuery = [&] {
+        h.answer = QStringLiteral("new");
+        h.duringQuery = nullptr;
+        h.usb->setDocks(1);
+        h.usb->next.devices[0].devnum = 9;
+        h.monitor().scanUSBDevices();
+    };
+    h.rescan(1);
+    EXPECT_EQ(h.versions(), QStringList{"N/A"});
+    EXPECT_FALSE(h.monitor().versionQueried()); // the next scan asks the new dock
+    h.monitor().scanUSBDevices();
+    EXPECT_EQ(h.versions(), QStringList{"new"});
+    EXPECT_FALSE(everShown.contains(QStringLiteral("old"))) << everShown.join(QLatin1Char(' ')).toStdString();
 }
 
 // The query waits in a nested event loop; monitoring must go on in it, so a

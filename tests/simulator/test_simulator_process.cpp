@@ -90,3 +90,26 @@ TEST(Simulator, ExitCodesAndTheDocksVersion)
     }
     fs::remove_all(dir);
 }
+
+// outlive-reader: a tool that flashes on when its output is no longer read,
+// as a real one in the middle of a flash. Only a SIGPIPE stops it.
+TEST(Simulator, OutlivesItsReaderUnlessSigpipeStrikes)
+{
+    std::string dir = (fs::temp_directory_path() / "talvex-sim-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    ::setenv("TALVEX_SIM_STATE", (dir + "/dock.state").c_str(), 1);
+    ::setenv("TALVEX_SIM_PACE_MS", "20", 1);
+    ASSERT_EQ(run(MAKE_FIRMWARE_IMAGE_PATH " --version 2.1.0 --out " + dir + "/good.bin").exitCode, 0);
+    const std::string upgrade = simulator("outlive-reader", "-vid 21C4 -pid B070 -l v -i " + dir + "/good.bin");
+    for (const bool ignored : {false, true}) {
+        SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE as it comes");
+        fs::remove(dir + "/dock.state");
+        // The reader, `true`, is gone at once; the shell tells the tool's status.
+        const RunResult result = run(std::string("bash -c '") + (ignored ? "trap \"\" PIPE; " : "") + upgrade
+                                     + " | true; echo \"status ${PIPESTATUS[0]}\"'");
+        EXPECT_EQ(result.output, ignored ? "status 0\n" : "status 141\n");
+        const RunResult query = run(simulator("", "-vid 21C4 -pid B070 -v -l debug"));
+        EXPECT_TRUE(query.hasLineStarting(std::string("Composite dock image version: ") + (ignored ? "2.1.0" : "1.0.3")));
+    }
+    fs::remove_all(dir);
+}

@@ -16,9 +16,11 @@ TEST(Catalogue, EveryPairExactly)
     for (std::size_t i = 0; i < std::size(Ui::All); ++i)
         EXPECT_EQ(QByteArray(Ui::All[i].english) + '\t' + Ui::All[i].chinese, expected[qsizetype(i)]);
     // A value is put in as it is, even one that looks like a placeholder.
-    EXPECT_EQ(fillPlaceholder(QString::fromUtf8(Ui::Quit.chinese), QStringLiteral("a%@b")), QStringLiteral("退出 a%@b"));
-    EXPECT_EQ(fillPlaceholder(QString::fromUtf8(Ui::FailedToLaunch.chinese), QStringLiteral("No such file")),
+    EXPECT_EQ(fillPlaceholders(QString::fromUtf8(Ui::Quit.chinese), {QStringLiteral("a%@b")}), QStringLiteral("退出 a%@b"));
+    EXPECT_EQ(fillPlaceholders(QString::fromUtf8(Ui::FailedToLaunch.chinese), {QStringLiteral("No such file")}),
               QStringLiteral("无法启动升级工具: No such file"));
+    EXPECT_EQ(fillPlaceholders(QString::fromUtf8(Ui::ImageUnreadable.english), {QStringLiteral("/a%@.bin"), QStringLiteral("I/O error")}),
+              QStringLiteral("The file /a%@.bin cannot be read: I/O error"));
 }
 
 // Only the first tag counts, and only a lower-case "zh" at its start. The

@@ -12,11 +12,16 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,15 +33,23 @@ struct RunSeen {
     qint64 elapsedMs = 0;
 };
 
-// Runs one upgrade to its end, as the program does.
-RunSeen upgrade(const FirmwareTool &tool, const QString &image, std::chrono::seconds timeout, const QString &logDir)
+// Runs one upgrade to its end, as the program does, the image's copy and
+// the log in logDir; `onImageReady` runs before the tool is launched.
+RunSeen upgrade(const FirmwareTool &tool, const QString &image, std::chrono::seconds timeout, const QString &logDir,
+                const std::function<void(UpgradeRun &)> &onImageReady = {})
 {
     RunSeen r;
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    UpgradeRun run(tool, image, timeout, upgradeVerdictMessage, logDir);
+    UpgradeRun run(tool, image, timeout, upgradeVerdictMessage, logDir, logDir);
     QEventLoop loop;
+    QObject::connect(&run, &UpgradeRun::imageReady, &run, [&] {
+        if (onImageReady)
+            onImageReady(run);
+        else
+            run.launchTool();
+    });
     QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
     // Ctrl+C in the terminal, then the terminal closed, in the middle of the run.
@@ -57,18 +70,24 @@ RunSeen upgrade(const FirmwareTool &tool, const QString &image, std::chrono::sec
     return r;
 }
 
+// The signals every run sends reach this process's group alone, and are
+// caught here: an ignored signal would stay ignored in the tool.
+void catchTerminalSignals()
+{
+    ::setpgid(0, 0);
+    struct sigaction caught = {};
+    caught.sa_handler = [](int) {};
+    ::sigaction(SIGINT, &caught, nullptr);
+    ::sigaction(SIGHUP, &caught, nullptr);
+}
+
 TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
     const auto script = [&](const char *name, const QByteArray &body) { return writeScript(path(name), body); };
-    // The signals sent during each run reach this process's group alone, and
-    // are caught here: an ignored signal would stay ignored in the tool.
-    ASSERT_EQ(::setpgid(0, 0), 0);
-    struct sigaction caught = {};
-    caught.sa_handler = [](int) {};
-    ASSERT_TRUE(::sigaction(SIGINT, &caught, nullptr) == 0 && ::sigaction(SIGHUP, &caught, nullptr) == 0);
+    catchTerminalSignals();
     qunsetenv("TALVEX_SIM_ARGS_LOG");
     qputenv("TALVEX_SIM_PACE_MS", "20");
     qputenv("TALVEX_SIM_ORPHAN_SECONDS", "5");
@@ -113,13 +132,19 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         direct.start(c.tool.path, upgradeArguments(path(c.image)));
         if (!direct.waitForFinished(c.extra.isEmpty() ? 30000 : c.timeout * 1000))
             direct.terminate(), direct.waitForFinished();
-        const QByteArray printed = direct.readAll();
+        QByteArray printed = direct.readAll();
         QFile::remove(path("dock-state")); // each run starts from the same dock
-        const RunSeen r = upgrade(c.tool, path(c.image), std::chrono::seconds(c.timeout), logDir);
-        const QStringList files = QDir(logDir).entryList(QDir::Files);
+        RunSeen r = upgrade(c.tool, path(c.image), std::chrono::seconds(c.timeout), logDir);
+        const QStringList files = QDir(logDir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
         const std::string dump = r.lines.join(QStringLiteral("\n--\n")).toStdString();
         EXPECT_LT(r.elapsedMs, 4000);
-        ASSERT_GE(r.lines.size(), 2) << dump;
+        ASSERT_GE(r.lines.size(), 3) << dump;
+        // The tool is given a copy of the image, gone once the run is over.
+        const QString copy = r.lines.takeFirst().section(QStringLiteral("image: "), 1);
+        EXPECT_TRUE(copy.startsWith(logDir + QStringLiteral("/quorvale-image-")) && copy.endsWith(QLatin1String(c.image)))
+            << copy.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path()));
+        printed.replace(path(c.image).toUtf8(), copy.toUtf8());
         EXPECT_EQ(r.lines[0], QStringLiteral("[Upgrade] Launching firmware tool at: ") + c.tool.path);
         EXPECT_EQ(r.report.launched, !c.verdict.isEmpty());
         if (c.verdict.isEmpty()) {
@@ -150,4 +175,124 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
     }
 }
 
+// The tool flashes a private copy, so a pulled stick or a file rewritten
+// mid-flash changes nothing; what cannot be copied never reaches the tool.
+TEST(UpgradeRun, FlashesAPrivateCopyOfTheImage)
+{
+    catchTerminalSignals();
+    QTemporaryDir dir;
+    const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    qunsetenv("TALVEX_SIM_MISBEHAVE");
+    qputenv("TALVEX_SIM_PACE_MS", "1");
+    qputenv("TALVEX_SIM_STATE", path("dock-state").toLocal8Bit());
+    qputenv("TALVEX_SIM_ARGS_LOG", path("args").toLocal8Bit());
+    ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), {"--version", "2.1.0", "--out", path("stick.bin")}), 0);
+    const QString sim = QStringLiteral(TALVEX_SIMULATOR_PATH);
+    mode_t copyMode = 0;
+    const RunSeen pulled = upgrade(sim, path("stick.bin"), std::chrono::seconds(30), dir.path(), [&](UpgradeRun &run) {
+        struct stat st;
+        const QString copy = QDir(dir.path()).entryList({QStringLiteral("quorvale-image-*")}).value(0);
+        copyMode = ::stat(QFile::encodeName(dir.filePath(copy)).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+        QFile::remove(path("stick.bin"));
+        run.launchTool();
+    });
+    EXPECT_EQ(pulled.report.verdict, UpgradeVerdict::Success);
+    EXPECT_EQ(readFile(path("dock-state")), "2.1.0\n");
+    EXPECT_EQ(copyMode, 0700u);
+    EXPECT_TRUE(readFile(path("args")).contains("/quorvale-image-"));
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("quorvale-image-*")}).isEmpty());
+
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.bin")).constData(), 0600), 0);
+    QFile(path("empty.bin")).open(QIODevice::WriteOnly);
+    QFile::link(QStringLiteral("/dev/zero"), path("zero.bin"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), {"--version", "2.1.0", "--out", path("ok.bin")}), 0);
+    const struct {
+        const char *image, *copyDir;
+        ImageProblem problem;
+        QString logged;
+    } refused[] = {
+        {"none.bin", "", ImageProblem::Missing, QStringLiteral("does not exist")},
+        {"fifo.bin", "", ImageProblem::NotAFile, QStringLiteral("is not a regular file")},
+        {"zero.bin", "", ImageProblem::NotAFile, QStringLiteral("is not a regular file")},
+        {"empty.bin", "", ImageProblem::Empty, QStringLiteral("is empty")},
+        {"ok.bin", "/none", ImageProblem::CopyFailed, QStringLiteral("could not be copied: No such file or directory")},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.image);
+        QFile::remove(path("args"));
+        UpgradeRun run(sim, path(c.image), std::chrono::seconds(30), upgradeVerdictMessage, dir.path(),
+                       dir.path() + QLatin1String(c.copyDir));
+        LogCapture log;
+        QEventLoop loop;
+        bool ready = false;
+        QObject::connect(&run, &UpgradeRun::imageReady, [&] { ready = true; });
+        QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        run.start();
+        loop.exec();
+        ASSERT_TRUE(run.isFinished());
+        EXPECT_FALSE(ready);
+        EXPECT_EQ(run.report().image.problem, c.problem);
+        EXPECT_FALSE(run.report().launched);
+        EXPECT_EQ(log.texts(), QStringList{"[Upgrade] The image " + path(c.image) + ' ' + c.logged});
+        EXPECT_FALSE(QFileInfo::exists(path("args"))); // the tool never ran
+    }
+}
+
+// A flash must outlive the program: the tool keeps the descriptors it is
+// handed (and no others), and writes on without SIGPIPE once nobody reads.
+TEST(UpgradeRun, ToolKeepsItsLocksAndOutlivesItsReader)
+{
+    catchTerminalSignals();
+    QTemporaryDir dir;
+    const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    QFile image(path("image.bin"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write("image") == 5);
+    image.close();
+    const int handed = ::open("/dev/null", O_RDONLY | O_CLOEXEC), kept = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const QString tool = writeScript(
+        path("tool.sh"), QStringLiteral("grep SigIgn /proc/self/status\n"
+                                        "for fd in %1 %2; do [ -e /proc/$$/fd/$fd ] && echo \"open $fd\" || echo \"closed $fd\"; done\n"
+                                        "echo 'Firmware update completed'\n").arg(handed).arg(kept).toUtf8());
+    const RunSeen r = upgrade(tool, path("image.bin"), std::chrono::seconds(30), dir.path(),
+                              [&](UpgradeRun &run) { run.launchTool({handed}); });
+    ::close(handed);
+    ::close(kept);
+    const QString output = r.lines.filter(QStringLiteral("[Upgrade] Output:")).value(0);
+    EXPECT_TRUE(output.contains(QStringLiteral("open %1\n").arg(handed))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("closed %1\n").arg(kept))) << output.toStdString();
+    bool ok = false;
+    const qulonglong ignored = output.section(QStringLiteral("SigIgn:"), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toULongLong(&ok, 16);
+    EXPECT_TRUE(ok && (ignored & (1ull << (SIGPIPE - 1)))) << output.toStdString();
+}
+
+// The silence limit stops the tool's whole process group: a helper it
+// started in the background goes with it.
+TEST(UpgradeRun, SilenceLimitStopsWhatTheToolStarted)
+{
+    catchTerminalSignals();
+    QTemporaryDir dir;
+    const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    QFile image(path("image.bin"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly) && image.write("image") == 5);
+    image.close();
+    const QString tool = writeScript(path("tool.sh"), "sleep 30 &\necho $! >\"$(dirname \"$0\")/child\"\nwait\n");
+    const RunSeen r = upgrade(tool, path("image.bin"), std::chrono::seconds(1), dir.path());
+    EXPECT_EQ(r.report.verdict, UpgradeVerdict::AbnormalEnd);
+    const pid_t child = readFile(path("child")).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    // Gone, or dead and waiting to be reaped by whoever adopted it.
+    const auto dead = [&] {
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(child));
+        return stat == "<unreadable>" || stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        QThread::msleep(20);
+        gone = dead();
+    }
+    EXPECT_TRUE(gone) << "pid " << child;
+    if (!gone)
+        ::kill(child, SIGKILL);
+}
 } // namespace

@@ -50,7 +50,7 @@ Query query(const FirmwareTool &tool, const ToolRunLimits &limits = versionQuery
     LogCapture log;
     QElapsedTimer clock;
     clock.start();
-    q.version = queryFirmwareVersionSync(tool, limits, logDirectory);
+    q.version = queryFirmwareVersionSync(tool, {}, limits, logDirectory);
     q.elapsedMs = clock.elapsed();
     q.texts = log.texts();
     q.lines = q.texts.filter(QRegularExpression(QStringLiteral("^\\[Sync\\] ")));

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -48,15 +50,27 @@ struct Fixture : ::testing::Test {
         qunsetenv("TALVEX_SIM_MISBEHAVE");
         for (const QStringList &extra : {QStringList{image("dock.bin")}, QStringList{image("bad.bin"), "--corrupt"}})
             ASSERT_EQ(QProcess::execute(MAKE_FIRMWARE_IMAGE_PATH, QStringList{"--version", "2.1.0", "--out"} + extra), 0);
-        launch(2, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
-        rightClickRow(*app, 1);
+        launch(1, simulatorBeside());
+        rightClickRow(*app, 0);
     }
+    static ToolDirectories simulatorBeside() { return {QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}}; }
     void launch(int docks, ToolDirectories tools)
     {
         app = std::make_unique<LaunchedApp>(docks, std::move(tools));
         d = app->delegate.get();
     }
     UpgradeController &upgrades() const { return d->upgrades(); }
+    // The confirmed hand-off of an image for the listed dock, as if picked
+    // and confirmed a moment ago.
+    void flash(const char *file)
+    {
+        upgrades().upgradeFirmware(app->monitor().devices().at(0));
+        QCoreApplication::processEvents();
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *dialog = qobject_cast<FirmwareFileDialog *>(widget))
+                dialog->reject();
+        upgrades().performFirmwareUpgradeWithFilePath(image(file));
+    }
     void storeTimeout(const char *value)
     {
         QSettings(app->settingsFile(), QSettings::NativeFormat).setValue(UpgradeTimeoutKey, value);
@@ -66,7 +80,7 @@ struct Fixture : ::testing::Test {
     {
         MyTableView *table = app->table();
         const std::unique_ptr<QMenu> menu(
-            d->mainWindow()->tableViewMenuForEvent(table, table->viewport()->mapToGlobal(rowCenter(*app, 1))));
+            d->mainWindow()->tableViewMenuForEvent(table, table->viewport()->mapToGlobal(rowCenter(*app, 0))));
         return menu && menu->actions().last()->isEnabled();
     }
 
@@ -77,9 +91,11 @@ struct Fixture : ::testing::Test {
 
 TEST_F(Fixture, NoDialogWithoutADock)
 {
-    upgrades().upgradeFirmware(QStringLiteral("/sys/bus/usb/devices/9-9"));
+    DeviceRecord gone;
+    gone.syspath = QStringLiteral("/sys/bus/usb/devices/9-9");
+    upgrades().upgradeFirmware(gone);
     QCoreApplication::processEvents();
-    launch(2, {}); // no row's menu opened yet
+    launch(1, {}); // no row's menu opened yet
     EXPECT_EQ(openDialog(d), nullptr);
 }
 
@@ -104,15 +120,15 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     EXPECT_EQ(cancel.headline, expectedText("Confirm Firmware Upgrade", "确认升级固件"));
     EXPECT_EQ(cancel.buttons, (QStringList{expectedText("Confirm Upgrade", "确认升级"), expectedText("Cancel", "取消")}));
     // The record shown is the one at the selected row; the file by its name only.
-    EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 1\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
-                                        "设备: Talvex Dock 1\n\n文件: dock.bin\n\n确认开始升级固件?"));
+    EXPECT_EQ(cancel.text, expectedText("Device: Talvex Dock 0\n\nFile: dock.bin\n\nConfirm to start firmware upgrade?",
+                                        "设备: Talvex Dock 0\n\n文件: dock.bin\n\n确认开始升级固件?"));
     EXPECT_FALSE(upgrades().upgradeInProgress());
 
     // The dock was unplugged while the dialog was open: the row now shows
     // another dock, and the flow ends without a word.
     ASSERT_NE(dialog = openDialog(d), nullptr);
-    app->usb->setDocks(3);
-    app->usb->next.devices.erase(app->usb->next.devices.begin() + 1);
+    app->usb->setDocks(2);
+    app->usb->next.devices.erase(app->usb->next.devices.begin());
     app->monitor().scanUSBDevices();
     AlertAnswer none(1);
     choose(dialog, image("dock.bin"));
@@ -131,15 +147,17 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     AlertAnswer confirm(0);
     choose(dialog, image("dock.bin"));
     ASSERT_TRUE(serveUntil([&] { return confirm.seen(); }));
-    EXPECT_TRUE(log.contains(QStringLiteral("Starting firmware upgrade for Talvex Dock 1 with file: ") + image("dock.bin")));
     ASSERT_TRUE(upgrades().upgradeInProgress());
     ASSERT_TRUE(upgrades().currentProgressWindow() && upgrades().currentProgressWindow()->isVisible());
+    // Said once the tool starts, with the file the user picked.
+    const QString started = QStringLiteral("Starting firmware upgrade for Talvex Dock 0 with file: ") + image("dock.bin");
+    ASSERT_TRUE(serveUntil([&] { return log.contains(started); }));
 
     // While it runs: no second upgrade, and no version query to share the dock.
     EXPECT_FALSE(upgradeEnabledInMenu());
     EXPECT_EQ(openDialog(d), nullptr);
     app->rescan(0);
-    app->rescan(2);
+    app->rescan(1);
     EXPECT_EQ(app->versionQueries, queries);
     EXPECT_FALSE(app->monitor().versionQueried());
 
@@ -155,7 +173,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_TRUE(upgradeEnabledInMenu());
 
     // The version column is read again for the firmware now on the dock.
-    app->rescan(2);
+    app->rescan(1);
     EXPECT_EQ(app->versionQueries, queries + 1);
 }
 
@@ -179,13 +197,13 @@ TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
         if (QLatin1String(c.name) == QLatin1String("no tool"))
             launch(1, {dir.filePath(QStringLiteral("none")), {}});
         else
-            launch(1, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+            launch(1, simulatorBeside());
         ASSERT_TRUE(app->monitor().versionQueried());
         storeTimeout(c.timeout);
         qputenv("TALVEX_SIM_PACE_MS", c.paceMs);
         LogCapture log;
         AlertAnswer result(0);
-        upgrades().performFirmwareUpgradeWithFilePath(image(c.file));
+        flash(c.file);
         EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
         EXPECT_EQ(result.headline, c.headline);
         EXPECT_TRUE(result.text.startsWith(c.text)) << result.text.toStdString();
@@ -198,24 +216,52 @@ TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
 // query either, until it has finished.
 TEST_F(Fixture, AnotherCopyFlashingKeepsThisOneOffTheTool)
 {
+    LogCapture log;
     ToolLock other(app->files().toolLock);
-    ASSERT_TRUE(other.tryExclusive());
+    ASSERT_EQ(other.tryExclusive(), ToolLock::Result::Taken);
     AlertAnswer busy(0);
-    upgrades().performFirmwareUpgradeWithFilePath(image("dock.bin"));
+    flash("dock.bin");
     EXPECT_TRUE(busy.seen());
     EXPECT_FALSE(upgrades().upgradeInProgress());
     EXPECT_EQ(busy.headline, expectedText("Upgrade Failed", "升级失败"));
+    // Held in this very process: no other process to name.
     EXPECT_TRUE(busy.text.startsWith(expectedText("Another Quorvale window", "另一个 Quorvale 窗口")));
 
     const int queries = app->versionQueries;
     app->rescan(0);
     app->rescan(1);
+    app->rescan(0);
+    app->rescan(1);
     EXPECT_EQ(app->versionQueries, queries);
+    EXPECT_EQ(log.texts().filter(QStringLiteral("[Sync] Version query waits: another process is using the firmware tool")).size(), 1);
     other.release();
     app->rescan(1);
     EXPECT_EQ(app->versionQueries, queries + 1);
     // The query gave the tool back: an upgrade may start.
-    EXPECT_TRUE(other.tryExclusive());
+    EXPECT_EQ(other.tryExclusive(), ToolLock::Result::Taken);
+    other.release();
+
+    // Another process holds it: it is named; the lock cannot be had at all: the system says why.
+    QProcess holder;
+    holder.start(QStringLiteral("flock"), {QStringLiteral("-s"), app->files().toolLock, QStringLiteral("sleep"), QStringLiteral("10")});
+    ASSERT_TRUE(holder.waitForStarted() && serveUntil([&] { return other.tryExclusive() == ToolLock::Result::Busy || (other.release(), false); }));
+    AlertAnswer named(0);
+    flash("dock.bin");
+    EXPECT_EQ(named.text, expectedText("The firmware tool is in use by process %1 (flock), another copy of Quorvale or a tool it started. Try again when it has finished.",
+                                       "固件工具正被 process %1 (flock) 使用（另一个 Quorvale 或其启动的工具）。请在其完成后再试。").arg(holder.processId()));
+    holder.kill();
+    holder.waitForFinished();
+    QFile::remove(app->files().toolLock);
+    ASSERT_TRUE(QDir().mkpath(app->files().toolLock));
+    AlertAnswer failed(0);
+    flash("dock.bin");
+    EXPECT_EQ(failed.text, expectedText("Quorvale cannot take the lock that keeps two firmware tools off the dock (%1 is not a regular file). No upgrade was started.",
+                                        "Quorvale 无法获取防止两个固件工具同时访问扩展坞的锁（%1 is not a regular file）。未开始升级。").arg(app->files().toolLock));
+    app->rescan(0);
+    app->rescan(1);
+    EXPECT_TRUE(log.contains(QStringLiteral("[Sync] Version query waits: cannot take the firmware tool lock: ") + app->files().toolLock + " is not a regular file"));
+    // Nothing started, so nothing said it did.
+    EXPECT_TRUE(log.texts().filter(QStringLiteral("Starting firmware upgrade")).isEmpty());
 }
 
 // A quit during a flash, or the main window closed, waits for the run to
@@ -225,11 +271,11 @@ TEST_F(Fixture, QuitWaitsForTheRun)
     qputenv("TALVEX_SIM_PACE_MS", "50");
     for (const bool byClosingTheWindow : {false, true}) {
         SCOPED_TRACE(byClosingTheWindow ? "window closed" : "quit");
-        launch(1, ToolDirectories{QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
+        launch(1, simulatorBeside());
         LogCapture log;
         const AlertAnswer alert(0);
         QTimer::singleShot(0, [&] {
-            upgrades().performFirmwareUpgradeWithFilePath(image("dock.bin"));
+            flash("dock.bin");
             if (byClosingTheWindow)
                 d->mainWindow()->close();
             else
@@ -244,5 +290,119 @@ TEST_F(Fixture, QuitWaitsForTheRun)
         const qsizetype saved = lines.indexOf(QRegularExpression(QStringLiteral("\\[Upgrade\\] Output saved to: .*")));
         EXPECT_TRUE(quit >= 0 && saved > quit) << lines.join(QLatin1Char('\n')).toStdString();
     }
+}
+// The tool flashes whichever dock of the model it finds first: with more
+// than one connected, nothing starts, and the user is told why.
+TEST_F(Fixture, MoreThanOneDockStartsNothing)
+{
+    launch(2, simulatorBeside());
+    rightClickRow(*app, 1);
+    AlertAnswer refused(0);
+    EXPECT_EQ(openDialog(d), nullptr);
+    ASSERT_TRUE(refused.seen());
+    EXPECT_EQ(refused.headline, expectedText("Upgrade Failed", "升级失败"));
+    EXPECT_EQ(refused.text, expectedText("More than one dock is connected, and the firmware tool cannot tell them apart. "
+                                         "Unplug all docks but the one to upgrade, then try again.",
+                                         "连接了多个扩展坞，固件工具无法区分它们。请拔下除要升级的扩展坞以外的所有扩展坞，然后重试。"));
+    EXPECT_FALSE(upgrades().upgradeInProgress());
+}
+
+// The list stays as it was while the confirmation is up, so what is flashed
+// is decided on a fresh look at the USB devices after it, and again right
+// before the tool starts: the dock picked, there, and alone.
+TEST_F(Fixture, DocksAreLookedAtAfreshBeforeTheFlash)
+{
+    qputenv("TALVEX_SIM_ARGS_LOG", dir.filePath(QStringLiteral("args")).toLocal8Bit());
+    const auto plugSecond = [&] { app->usb->setDocks(2); };
+    const auto unplug = [&] { app->usb->setDocks(0); };
+    const auto replugged = [&] { app->usb->next.devices[0].devnum = 7; }; // same port, a new plug-in
+    const struct {
+        const char *name;
+        std::function<void()> change;
+        bool refusedAloud;
+    } cases[] = {
+        {"unplugged", unplug, false},
+        {"another dock plugged in", plugSecond, true},
+        {"another dock in the same port", replugged, false},
+    };
+    for (const bool beforeTheTool : {false, true}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (beforeTheTool ? ", during the copy" : ", during the confirmation"));
+            launch(1, simulatorBeside());
+            rightClickRow(*app, 0);
+            FirmwareFileDialog *dialog = openDialog(d);
+            ASSERT_NE(dialog, nullptr);
+            QFile::remove(dir.filePath(QStringLiteral("args")));
+            LogCapture log;
+            // Before the tool: once the confirmation has closed and the
+            // hand-off has looked, while the image is being copied.
+            EveryAlert alerts([&](int shown) {
+                if (shown == 0 && beforeTheTool)
+                    QTimer::singleShot(0, c.change);
+                else if (shown == 0)
+                    c.change();
+            });
+            choose(dialog, image("dock.bin"));
+            serveUntil([&] { return !upgrades().upgradeInProgress() && alerts.texts.size() == 1 + c.refusedAloud; }, 3000);
+            EXPECT_FALSE(upgrades().upgradeInProgress());
+            EXPECT_EQ(alerts.texts.size(), 1 + c.refusedAloud) << alerts.texts.join(QLatin1Char('|')).toStdString();
+            if (c.refusedAloud) {
+                EXPECT_TRUE(alerts.texts.last().startsWith(expectedText("More than one dock", "连接了多个扩展坞")));
+            }
+            EXPECT_FALSE(upgrades().currentProgressWindow() && upgrades().currentProgressWindow()->isVisible());
+            EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("args")))); // the tool never ran
+            EXPECT_TRUE(log.texts().filter(QStringLiteral("Starting firmware upgrade")).isEmpty());
+        }
+    }
+}
+
+// Only a regular, readable file of 1 byte to 256 MiB goes on to the
+// confirmation; anything else ends with the reason.
+TEST_F(Fixture, WhatIsNotAnImageIsRefused)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(image("fifo.bin")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), image("zero.bin")));
+    QFile(image("empty.bin")).open(QIODevice::WriteOnly);
+    QFile large(image("large.bin"));
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(256 * 1024 * 1024 + 1));
+    large.close();
+    const struct {
+        const char *file;
+        QString text;
+    } cases[] = {
+        {"fifo.bin", expectedText("%1 is not a firmware image: it is not a regular file.", "%1 不是固件映像：它不是普通文件。")},
+        {"zero.bin", expectedText("%1 is not a firmware image: it is not a regular file.", "%1 不是固件映像：它不是普通文件。")},
+        {"empty.bin", expectedText("The file %1 is empty.", "文件 %1 是空的。")},
+        {"large.bin", expectedText("The file %1 is larger than 256 MiB, too large for a firmware image.",
+                                   "文件 %1 大于 256 MiB，不可能是固件映像。")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        FirmwareFileDialog *dialog = openDialog(d);
+        ASSERT_NE(dialog, nullptr);
+        AlertAnswer refused(0);
+        choose(dialog, image(c.file));
+        ASSERT_TRUE(serveUntil([&] { return refused.seen(); }, 3000));
+        EXPECT_EQ(refused.headline, expectedText("Upgrade Failed", "升级失败"));
+        EXPECT_EQ(refused.text, c.text.arg(image(c.file)));
+        EXPECT_FALSE(upgrades().upgradeInProgress());
+    }
+}
+
+// A file name is shown and logged, never obeyed: no terminal sequence, no
+// line of its own in the log.
+TEST_F(Fixture, FileNamesCannotForgeLogLines)
+{
+    const QString name = QStringLiteral("x\x1b]0;owned\x07\n2026-01-01 00:00:00.000 quorvale[1:1] [Upgrade] Success: YES.bin");
+    ASSERT_TRUE(QFile::copy(image("dock.bin"), image(name.toUtf8().constData())));
+    LogCapture log;
+    EveryAlert alerts;
+    flash(name.toUtf8().constData());
+    ASSERT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && !alerts.texts.isEmpty(); }));
+    const QByteArray logged = log.bytes();
+    EXPECT_TRUE(logged.contains("Starting firmware upgrade for Talvex Dock 0 with file: "));
+    EXPECT_FALSE(logged.contains('\x1b'));
+    EXPECT_FALSE(logged.contains('\x07'));
+    EXPECT_EQ(log.texts().filter(QRegularExpression(QStringLiteral("^\\[Upgrade\\] Success: YES"))).size(), 0);
 }
 } // namespace

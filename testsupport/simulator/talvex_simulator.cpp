@@ -67,6 +67,7 @@ enum class Misbehaviour {
     FailPhraseWithSuccess,
     TermSuccess,
     Controls,
+    OutliveReader,
 };
 
 struct Settings {
@@ -85,13 +86,25 @@ struct Invocation {
     std::string imagePath;
 };
 
+// Set for TALVEX_SIM_MISBEHAVE=outlive-reader: a tool in the middle of a
+// flash that goes on when nobody reads its output any more.
+bool g_writeOn = false;
+
 // Output is unbuffered on purpose (writeFully): stdout and stderr share one
 // pipe, and the reader streams it, so every line must leave the process in
 // order as it is made.
 void writeAll(int fd, std::string_view bytes)
 {
-    if (!writeFully(fd, bytes))
+    if (!writeFully(fd, bytes) && !g_writeOn)
         throw ExitNow{kExitHarness};  // the reader is gone: nobody left to tell
+}
+
+// Whether a SIGPIPE has come and waits, blocked: with the default action it
+// would have ended the process instead.
+bool sigpipePending()
+{
+    sigset_t pending;
+    return ::sigpending(&pending) == 0 && ::sigismember(&pending, SIGPIPE) == 1;
 }
 
 [[noreturn]] void dieBySegfault()
@@ -200,6 +213,7 @@ Misbehaviour parseMisbehaviour(const std::optional<std::string>& text)
         {"fail-phrase-with-success", Misbehaviour::FailPhraseWithSuccess},
         {"term-success", Misbehaviour::TermSuccess},
         {"controls", Misbehaviour::Controls},
+        {"outlive-reader", Misbehaviour::OutliveReader},
     };
     for (const auto& [name, value] : kNames) {
         if (*text == name)
@@ -530,13 +544,18 @@ int run(std::span<char* const> args)
     case Misbehaviour::Flood:
         flood(settings.floodMb);
         break;
+    case Misbehaviour::OutliveReader:
+        g_writeOn = true;
+        break;
     default:
         break;
     }
 
     Console console(settings.misbehaviour);
-    return invocation.mode == Mode::Query ? runQuery(console, settings)
-                                          : runUpgrade(console, settings, invocation.imagePath);
+    const int status = invocation.mode == Mode::Query ? runQuery(console, settings)
+                                                      : runUpgrade(console, settings, invocation.imagePath);
+    // Success only if writing to a pipe nobody reads cost nothing but failed writes.
+    return g_writeOn && sigpipePending() ? kExitHarness : status;
 }
 
 }  // namespace
