@@ -1,7 +1,8 @@
 // How soon a dock is seen after udev announces it: from the "add" uevent to
 // the version query's launch, and from the "remove" uevent to the row's going,
 // over 20 plugs and unplugs spread over the phases of the 1 s tick; then how
-// many scans 1,000 uevents of another subsystem cause. Runs under
+// many scans 1,000 uevents of another subsystem cause, and how many tool runs
+// 1,000 removals of another USB device cause. Runs under
 // umockdev-wrapper. --tick-only leaves the event monitor out, for comparison.
 #include "devices/devicemonitor.h"
 #include "devices/udeveventmonitor.h"
@@ -88,7 +89,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "run under umockdev-wrapper\n");
         return 1;
     }
-    testbed.addOther("046d", "c31c", "Keyboard");
+    const QString keyboard = testbed.addOther("046d", "c31c", "Keyboard");
 
     int scans = 0, launches = 0;
     Clock::time_point launched;
@@ -165,5 +166,27 @@ int main(int argc, char **argv)
     settle();
     std::printf("scans from 1000 block uevents: %d (target 0); from one dock uevent after them: %d\n", fromOthers,
                 quietScans - atStart - fromOthers);
+
+    // Another USB device unplugged and plugged back, 1,000 times, beside a
+    // listed dock: a scan each time at most, never a tool run.
+    int toolRuns = 0, keyboardScans = 0;
+    DeviceMonitor docked(std::make_unique<CountingSource>(keyboardScans), [&] {
+        ++toolRuns;
+        return std::optional<QString>(QStringLiteral("1.0.3"));
+    });
+    docked.setTickInterval(1h);
+    docked.setEventMonitor(std::make_unique<UdevEventMonitor>());
+    docked.startUSBMonitoring();
+    settle();
+    const int runsBefore = toolRuns;
+    for (int i = 0; i < 1000; ++i) {
+        testbed.uevent(keyboard, "remove");
+        testbed.uevent(keyboard, "add");
+        settle(); // a socket holds net.unix.max_dgram_qlen (10) events that pass its filter
+
+    }
+    settle();
+    std::printf("tool runs from 1000 removals of a USB keyboard beside a dock: %d (target 0; %d scans)\n",
+                toolRuns - runsBefore, keyboardScans);
     return 0;
 }

@@ -19,6 +19,21 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+namespace {
+const QString MoreThanOneDockLine =
+    QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart");
+
+// Why the lock was not taken, for the log: held by `holder` (maybe unknown),
+// or not to be taken at all (`error`).
+QString refusal(const QString &holder, const QString &error)
+{
+    if (!error.isEmpty())
+        return QStringLiteral("cannot take the firmware tool lock: ") + error;
+    return holder.isEmpty() ? QStringLiteral("another process is using the firmware tool")
+                            : QStringLiteral("the firmware tool is in use by ") + holder;
+}
+} // namespace
+
 UpgradeController::UpgradeController(QString settingsPath, ToolDirectories tools, DockLookup docks,
                                      const QString &lockPath, QString imageDirectory, QObject *parent)
     : QObject(parent)
@@ -64,7 +79,7 @@ bool UpgradeController::chosenDockAlone(const DeviceList &docks)
     case DockChoice::NotAlone:
         break;
     }
-    logLine(QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart"));
+    logLine(MoreThanOneDockLine);
     runAlert(Ui::UpgradeFailed.text(), Ui::MoreThanOneDock.text());
     return false;
 }
@@ -113,10 +128,7 @@ bool UpgradeController::holdToolForQuery()
     if (wait != m_queryWait) {
         m_queryWait = wait;
         const QString holder = result == ToolLock::Result::Busy ? m_queryLock.holder() : QString();
-        logLine(QStringLiteral("[Sync] Version query waits: ")
-                + (result == ToolLock::Result::Failed ? QStringLiteral("cannot take the firmware tool lock: ") + wait
-                   : holder.isEmpty()                 ? QStringLiteral("another process is using the firmware tool")
-                                                      : QStringLiteral("the firmware tool is in use by ") + holder));
+        logLine(QStringLiteral("[Sync] Version query waits: ") + refusal(holder, m_queryLock.error()));
     }
     return false;
 }
@@ -135,10 +147,7 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
     // the program, of any user.
     if (const ToolLock::Result lock = m_toolLock.tryExclusive(); lock != ToolLock::Result::Taken) {
         const QString holder = lock == ToolLock::Result::Busy ? m_toolLock.holder() : QString();
-        logLine(QStringLiteral("[Upgrade] Not starting: ")
-                + (lock == ToolLock::Result::Failed ? QStringLiteral("cannot take the firmware tool lock: ") + m_toolLock.error()
-                   : holder.isEmpty()               ? QStringLiteral("another process is using the firmware tool")
-                                                    : QStringLiteral("the firmware tool is in use by ") + holder));
+        logLine(QStringLiteral("[Upgrade] Not starting: ") + refusal(holder, m_toolLock.error()));
         runAlert(Ui::UpgradeFailed.text(), toolLockRefusalText(holder, m_toolLock.error()));
         return;
     }
@@ -170,11 +179,9 @@ void UpgradeController::launchWhenReady()
     if (!m_upgrade || !m_imageReady || !m_sleepInhibitor->isSettled() || m_toolStarted)
         return;
     m_toolStarted = true;
-    const DeviceList docks = m_docks.lookAgain();
-    if (chooseDock(docks, m_dock) != DockChoice::Alone) {
-        m_tooManyDocks = chooseDock(docks, m_dock) == DockChoice::NotAlone;
-        logLine(m_tooManyDocks ? QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart")
-                               : QStringLiteral("[Upgrade] The dock was unplugged; nothing was flashed"));
+    if (const DockChoice choice = chooseDock(m_docks.lookAgain(), m_dock); choice != DockChoice::Alone) {
+        m_tooManyDocks = choice == DockChoice::NotAlone;
+        logLine(m_tooManyDocks ? MoreThanOneDockLine : QStringLiteral("[Upgrade] The dock was unplugged; nothing was flashed"));
         m_upgrade->abandon();
         return;
     }

@@ -120,7 +120,7 @@ TEST(UdevEvents, MonitorFollowsDocksWithoutTicks)
     };
     const QString keyboard = testbed.addOther("046d", "c31c", "Keyboard");
     const auto keyboardUnplugged = [&] {
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 3; ++i) // a socket holds 10 events that pass its filter
             testbed.uevent(keyboard, "remove"), testbed.uevent(keyboard, "add");
     };
     // Every version the table was ever given, for versions shown even for a moment.

@@ -170,7 +170,7 @@ flash_completed() {
 upgrade_running() {
   start_upgrade "$images/dock-2.1.0.bin"
   wait_for_window "$(say 'Firmware Updating' 升级固件中)" >/dev/null
-  wait_for_log '\[Upgrade\] \(Sleep and shutdown blocked\|Could not block sleep and shutdown\)'
+  wait_for_log '\[Upgrade\] Launching firmware tool at: '
 }
 
 # After a quit request during a flash: the flash goes on to its end, its
@@ -256,7 +256,7 @@ case_keyboard_only() {
   sleep 0.3
   xdotool key ctrl+a type 45
   xdotool key Tab space
-  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || true
+  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || fail "Preferences stayed open after Save"
   grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
 }
 
@@ -293,7 +293,7 @@ case_preferences_saved() {
   import -window root "$artifacts/$case_name.png"
   xdotool type 45
   xdotool mousemove --window "$prefs" 290 114 click 1 # "Save"
-  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || true
+  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || fail "Preferences stayed open after Save"
   grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
   kill -- -"$group"; wait "$group" 2>/dev/null || true
   start_quorvale
@@ -379,6 +379,68 @@ case_two_docks() {
   import -window root "$artifacts/$case_name.png"
   read_atspi "$work/names"
   expect_lines "$work/names" rows:2 selected:0
+}
+
+# The program killed mid-flash (SIGKILL, or its display gone at a logout):
+# the tool finishes the flash unread, and keeps the machine-wide lock. A copy
+# started meanwhile, with a runtime folder of its own, neither reads the
+# version nor upgrades until that tool has exited, then reads the new version.
+case_killed_mid_flash() {
+  upgrade_running
+  kill -KILL "$(quorvale_pid)"
+  wait "$group" 2>/dev/null || true
+  local tool
+  tool=$(pgrep -x -f "$work/bin/Talvex_Firmware_Update .*-i .*") || fail "the tool died with the program"
+  local before=$(wc -l <"$log")
+  XDG_RUNTIME_DIR=$work/other-runtime start_quorvale
+  wait_for_log '\[Sync\] Version query waits: the firmware tool is in use by process [0-9]* (Talvex_Firmware)$'
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  row_x=$((X + 200)) row_y=$((Y + 55))
+  start_upgrade "$images/dock-2.1.0.bin"
+  wait_for_log '\[Upgrade\] Not starting: the firmware tool is in use by process [0-9]* (Talvex_Firmware)$'
+  wait_for_window Quorvale >/dev/null
+  xdotool key Return
+  # Alive: neither gone nor dead and waiting to be reaped by whoever adopted it.
+  alive() { local state; state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1) && [ "$state" != Z ]; }
+  alive "$tool" || fail "the flash ended before the second copy was refused"
+  # Until the first tool is gone, nothing of the second copy runs a tool.
+  while alive "$tool"; do
+    tail -n +"$((before + 1))" "$log" | grep -q '\[\(Sync\|Upgrade\)\] Launching firmware tool' \
+      && fail "a second tool ran beside the first"
+    sleep 0.1
+  done
+  [ "$(cat "$TALVEX_SIM_STATE")" = 2.1.0 ] || fail "the flash did not complete after the program was killed"
+  wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+}
+prepare_killed_mid_flash() {
+  export TALVEX_SIM_MISBEHAVE=outlive-reader TALVEX_SIM_PACE_MS=800
+  mkdir -m 700 "$work/other-runtime"
+}
+
+# A system bus that takes the connection and never answers: the upgrade
+# waits 2 s for logind at most, flashes, and the program still quits at once.
+case_dead_system_bus() {
+  upgrade_running
+  wait_for_log '\[Upgrade\] No answer about blocking sleep and shutdown within 2000 ms; going on without it$'
+  finish_upgrade YES 'Firmware upgrade successful!'
+  flash_completed
+  local pid=$(quorvale_pid)
+  kill -TERM "$pid"
+  poll 50 eval '! kill -0 '"$pid"' 2>/dev/null' || fail "the program did not end on SIGTERM"
+}
+prepare_dead_system_bus() {
+  /usr/bin/python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1]); s.listen(8)
+print("ready", flush=True)
+held = []
+while True:
+    held.append(s.accept()[0])  # never a word back
+' "$work/dead-bus" >"$work/dead-bus.log" 2>&1 &
+  helpers="${helpers:-} $!"
+  poll 50 grep -q '^ready$' "$work/dead-bus.log" || fail "no dead bus"
+  export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/dead-bus
 }
 
 case_quit_shortcut() {

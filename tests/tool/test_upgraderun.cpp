@@ -295,4 +295,28 @@ TEST(UpgradeRun, SilenceLimitStopsWhatTheToolStarted)
     if (!gone)
         ::kill(child, SIGKILL);
 }
+// A copy that does not fit ends the run with the system's reason, before the tool.
+TEST(UpgradeRunFullDisk, CopyThatDoesNotFitNeverReachesTheTool)
+{
+    const QString full = qEnvironmentVariable("QUORVALE_FULL_DIR");
+    if (full.isEmpty())
+        GTEST_SKIP() << "needs a small file system of its own";
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("dock.bin"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), {"--version", "2.1.0", "--out", image}), 0);
+    qputenv("TALVEX_SIM_ARGS_LOG", dir.filePath(QStringLiteral("args")).toLocal8Bit());
+    UpgradeRun run(QStringLiteral(TALVEX_SIMULATOR_PATH), image, std::chrono::seconds(30), upgradeVerdictMessage,
+                   dir.path(), full);
+    QEventLoop loop;
+    QObject::connect(&run, &UpgradeRun::imageReady, &run, [&run] { run.launchTool(); });
+    QObject::connect(&run, &UpgradeRun::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    run.start();
+    loop.exec();
+    ASSERT_TRUE(run.isFinished());
+    EXPECT_EQ(run.report().image.problem, ImageProblem::CopyFailed);
+    EXPECT_EQ(run.report().image.reason, QStringLiteral("No space left on device"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("args"))));
+    EXPECT_TRUE(QDir(full).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)); // nothing left behind
+}
 } // namespace

@@ -234,6 +234,16 @@ TEST(VersionQueryFullDisk, ReportsTheFailedSave)
         while (filler.write(QByteArray(512, 'x')) == 512) {
         }
     }
+    // Room for one page: the output's one and last write goes in short, and
+    // only writing on tells why the rest cannot follow.
+    ASSERT_TRUE(QFile::resize(full + QStringLiteral("/filler"), 12288));
+    QTemporaryDir dir;
+    const QString tool = writeScript(dir.filePath(ToolName), "printf '%6000s\\nComposite dock image version: 3.1.4\\n' x\n");
+    const Query q = query(tool, versionQueryLimits(), full);
+    EXPECT_EQ(q.version, QStringLiteral("3.1.4"));
+    ASSERT_EQ(q.lines.size(), 4) << q.dump();
+    EXPECT_EQ(q.lines[1], QStringLiteral("[Sync] Failed to write tmp: No space left on device"));
+    EXPECT_EQ(QDir(full).entryList(QDir::Files | QDir::Hidden), QStringList{"filler"});
 }
 
 } // namespace

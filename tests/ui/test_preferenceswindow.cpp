@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -166,4 +167,40 @@ TEST_F(Preferences, UnwritableSettingsKeepTheWindowAndSayWhy)
         QDir(app.settingsFile() + QLatin1String(c.folder)).removeRecursively();
         EXPECT_FALSE(QSettings(app.settingsFile(), QSettings::NativeFormat).contains(UpgradeTimeoutKey));
     }
+}
+
+// A disk that fills: the value is not on disk, so the window stays, with the
+// system's reason in the log, and the file keeps what it held.
+TEST(PreferencesFullDisk, KeepsTheWindowAndSaysWhy)
+{
+    const QString full = qEnvironmentVariable("QUORVALE_FULL_DIR");
+    if (full.isEmpty())
+        GTEST_SKIP() << "needs a small file system of its own";
+    const QString settings = full + QStringLiteral("/Quorvale/Quorvale.conf");
+    ASSERT_TRUE(QDir().mkpath(full + QStringLiteral("/Quorvale")));
+    {
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[General]\nUpgradeTimeoutSeconds=30\n") > 0);
+        file.close(); // on disk before the disk fills
+        QFile filler(full + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(512, 'x')) == 512) {
+        }
+    }
+    QTemporaryDir dir;
+    AppDelegate delegate(std::make_unique<FakeUsbSource>(), {settings, dir.filePath(QStringLiteral("tool.lock"))});
+    delegate.openPreferences();
+    PreferencesWindow *window = delegate.preferences();
+    ASSERT_TRUE(window);
+    window->field()->setText(QStringLiteral("45"));
+    LogCapture log;
+    QTest::mouseClick(window->findChild<QPushButton *>(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(log.texts(), QStringList{"Failed to save preferences: cannot write " + settings + ": No space left on device"});
+    ASSERT_EQ(delegate.preferences(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->field()->text(), QStringLiteral("45"));
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "[General]\nUpgradeTimeoutSeconds=30\n");
 }
