@@ -405,4 +405,28 @@ TEST_F(Fixture, FileNamesCannotForgeLogLines)
     EXPECT_FALSE(logged.contains('\x07'));
     EXPECT_EQ(log.texts().filter(QRegularExpression(QStringLiteral("^\\[Upgrade\\] Success: YES"))).size(), 0);
 }
+// The version query's tool holds the query's share of the lock for its whole
+// life, as an upgrade's tool holds the whole lock: a copy of the program
+// killed meanwhile leaves no tool running unguarded.
+TEST(VersionQueryLock, TheQueryToolHoldsItsShare)
+{
+    QTemporaryDir dir;
+    const QString lock = dir.filePath(QStringLiteral("tool.lock"));
+    QFile tool(dir.filePath(QLatin1String(FirmwareToolName)));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\nfor fd in /proc/$$/fd/*; do\n  [ \"$(readlink \"$fd\")\" = '" + lock.toUtf8()
+               + "' ] && { echo 'Composite dock image version: 9.9.1'; exit 0; }\ndone\n"
+                 "echo 'Composite dock image version: 0.0.1'\n");
+    tool.close();
+    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto usb = std::make_unique<FakeUsbSource>();
+    usb->setDocks(1);
+    AppDelegate delegate(std::move(usb), {dir.filePath(QStringLiteral("settings.conf")), lock}, {dir.path(), {}});
+    LogCapture log;
+    delegate.monitor().scanUSBDevices();
+    ASSERT_EQ(delegate.monitor().devices().size(), 1);
+    EXPECT_EQ(delegate.monitor().devices().at(0).fwversion, QStringLiteral("9.9.1")); // held
+    for (const QString &line : log.texts().filter(QStringLiteral("[Sync] Output saved to: ")))
+        QFile::remove(line.section(QStringLiteral("saved to: "), 1));
+}
 } // namespace
