@@ -94,6 +94,18 @@ TEST(VersionStep, ScansNestedInTheQueryWait)
     EXPECT_EQ(h.versionQueries, 3);
     EXPECT_EQ(h.versions(), QStringList{"1.0.3"});
 
+    // Unplugged and back during the query, the same in every way a tree
+    // without device numbers can tell: still not the dock that was asked.
+    h.rescan(0);
+    h.duringQuery = [&] {
+        h.duringQuery = nullptr;
+        h.rescan(0);
+        h.rescan(1);
+    };
+    h.rescan(1);
+    EXPECT_EQ(h.versions(), QStringList{"N/A"});
+    EXPECT_FALSE(h.monitor().versionQueried());
+
     // With ticks alone (no udev events), a dock swapped for another of the
     // same names between two of them: the answer was the old dock's.
     h.rescan(0);

@@ -23,7 +23,9 @@ TEST(ToolLock, UpgradeExcludesEveryoneQueriesShare)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tool.lock"));
     ToolLock upgrade(path), other(path), query(path);
+    const mode_t mask = ::umask(077); // a user's umask does not keep other users out
     ASSERT_EQ(upgrade.tryExclusive(), Result::Taken);
+    ::umask(mask);
     EXPECT_EQ(other.tryExclusive(), Result::Busy);
     EXPECT_EQ(query.tryShared(), Result::Busy);
     upgrade.release();

@@ -329,6 +329,8 @@ TEST_F(Fixture, DocksAreLookedAtAfreshBeforeTheFlash)
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(c.name) + (beforeTheTool ? ", during the copy" : ", during the confirmation"));
             launch(1, simulatorBeside());
+            // The list stays as the table shows it: only a fresh look sees the change.
+            app->monitor().stopUSBMonitoring();
             rightClickRow(*app, 0);
             FirmwareFileDialog *dialog = openDialog(d);
             ASSERT_NE(dialog, nullptr);
@@ -350,6 +352,9 @@ TEST_F(Fixture, DocksAreLookedAtAfreshBeforeTheFlash)
                 EXPECT_TRUE(alerts.texts.last().startsWith(expectedText("More than one dock", "连接了多个扩展坞")));
             }
             EXPECT_FALSE(upgrades().currentProgressWindow() && upgrades().currentProgressWindow()->isVisible());
+            if (!beforeTheTool) { // nothing began: the hand-off looked before anything else
+                EXPECT_EQ(upgrades().currentProgressWindow(), nullptr);
+            }
             EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("args")))); // the tool never ran
             EXPECT_TRUE(log.texts().filter(QStringLiteral("Starting firmware upgrade")).isEmpty());
         }
