@@ -2,13 +2,14 @@
 # check_install.sh BUILD_DIR CMAKE CPACK
 # Installs BUILD_DIR under a temporary /usr, then builds its Debian package and
 # installs that into a temporary root with dpkg; both trees must hold exactly
-# the files below, and the desktop file, metainfo and udev rule must validate.
+# the files below, the desktop file, metainfo and udev rule must validate, and
+# hardening-check must pass for the package's programs.
 set -euo pipefail
 build=$1 cmake=$2 cpack=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps file; do
+for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps file hardening-check ninja readelf; do
   command -v $t >/dev/null || fail "$t is not installed (scripts/install-deps installs it)"
 done
 
@@ -97,4 +98,32 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --force-not-root --force-depends --log=/dev/null -i "$deb" >/dev/null
 check_tree "$root" "dpkg -i of $(basename "$deb")"
+
+# Debian's hardening in every program the package installs. hardening-check
+# fails a program on a "no" only; its "unknown" (no symbols, no fortifiable
+# libc function called, no stack clash probe seen) is no failure. Two of its
+# checks cannot see this build's flags in the binary, so those flags are
+# looked for in the commands that build the program instead:
+# - fortify: the program's only fortifiable libc call, read(), fills buffers
+#   whose size the compiler either proves enough or cannot know, so glibc's
+#   checked __read_chk is never linked in.
+# - control-flow protection, when the C library's start files carry no
+#   IBT/SHSTK property (Debian 12's do not): the linker then marks no program
+#   as protected, whatever its own code was compiled with.
+skip=(--nofortify) wanted=(-D_FORTIFY_SOURCE=)
+if [ "$(uname -m)" = x86_64 ] && ! readelf -n "$(c++ -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; then
+  skip+=(--nocfprotection) wanted+=(-fcf-protection)
+fi
+programs=0
+while IFS= read -r program; do
+  file -b "$program" | grep -q '^ELF' || continue
+  programs=$((programs + 1))
+  hardening-check "${skip[@]}" "$program" || fail "hardening-check: $program"
+  commands=$(ninja -C "$build" -t commands "$(basename "$program")" | grep -E '^[^ ]*(c\+\+|g\+\+|clang\+\+) .* -c ') ||
+    fail "no compile commands for $(basename "$program") in $build (a Ninja build)"
+  for flag in "${wanted[@]}"; do
+    ! grep -v -e " $flag" <<<"$commands" >&2 || fail "compiled without $flag (above)"
+  done
+done < <(find "$root/usr" -type f)
+[ $programs -gt 0 ] || fail "no program in the package"
 echo "install and package: OK"
