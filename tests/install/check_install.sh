@@ -2,22 +2,27 @@
 # check_install.sh BUILD_DIR CMAKE CPACK
 # Installs BUILD_DIR under a temporary /usr, then builds its Debian package and
 # installs that into a temporary root with dpkg; both trees must hold exactly
-# the files below, the desktop file, metainfo and udev rule must validate, and
-# hardening-check must pass for the package's programs.
+# the files below, and the desktop file, metainfo, udev rule and manual pages
+# must validate. Debian's lintian must find nothing wrong with the package,
+# and hardening-check must pass for its programs.
 set -euo pipefail
 build=$1 cmake=$2 cpack=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps file hardening-check ninja readelf; do
+for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps dpkg-parsechangelog file lintian hardening-check \
+         man ninja readelf; do
   command -v $t >/dev/null || fail "$t is not installed (scripts/install-deps installs it)"
 done
 
 expected="usr/bin/quorvale
 usr/lib/udev/rules.d/70-quorvale-dock.rules
-usr/libexec/quorvale/
 usr/share/applications/org.quorvale.Quorvale.desktop
+usr/share/doc/quorvale/changelog.gz
+usr/share/doc/quorvale/copyright
 usr/share/icons/hicolor/scalable/apps/org.quorvale.Quorvale.svg
+usr/share/lintian/overrides/quorvale
+usr/share/man/man1/quorvale.1.gz
 usr/share/metainfo/org.quorvale.Quorvale.metainfo.xml"
 
 # Files, and empty folders with a trailing slash, under $1/usr.
@@ -32,6 +37,18 @@ share=$tmp/src/usr/share
 
 desktop-file-validate "$share/applications/org.quorvale.Quorvale.desktop" || fail "desktop file"
 appstreamcli validate --no-net --pedantic "$share/metainfo/org.quorvale.Quorvale.metainfo.xml" || fail "metainfo"
+# man reads every page without a warning (it prints its warnings and still succeeds).
+for page in "$tmp/src/usr/share/man/man"*/*; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man cannot read $page"
+  [ -z "$warnings" ] || fail "man warns about $(basename "$page"): $warnings"
+done
+# The copyright file names the MIT license (Debian calls it Expat) and holds
+# LICENSE's words.
+copyright=$share/doc/quorvale/copyright
+grep -qx 'License: Expat' "$copyright" && grep -q 'MIT' "$copyright" || fail "copyright file does not name the MIT license"
+diff <(sed '1,/^License: Expat$/d; s/^ //; s/^\.$//' "$copyright") <(sed '1,/^Copyright (c)/d' "$(dirname "$0")/../../LICENSE" | sed '1{/^$/d}') >&2 ||
+  fail "copyright file's license text differs from LICENSE (< copyright, > LICENSE)"
+
 grep -q '<modalias>usb:v21C4pB070d\*</modalias>' "$share/metainfo/"*.xml || fail "metainfo lacks the dock's modalias"
 icon=$(sed -n 's/^Icon=//p' "$share/applications/"*.desktop)
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "desktop file names icon '$icon', not installed"
@@ -85,8 +102,20 @@ done <<<"$uaccess"
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null
 deb=$(echo "$tmp"/pkg/quorvale_*.deb)
 [ -f "$deb" ] || fail "no quorvale_*.deb built"
-dpkg-deb -c "$deb" >"$tmp/contents"
-grep -q ' \./usr/libexec/quorvale/$' "$tmp/contents" || fail "package lacks ./usr/libexec/quorvale/"
+version=$(dpkg-deb -f "$deb" Version)
+zcat "$share/doc/quorvale/changelog.gz" >"$tmp/changelog"
+[ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Version)" = "$version" ] ||
+  fail "the changelog's newest entry is not the package's version $version"
+
+# Debian's checker, showing its notes (info), pedantic and experimental tags
+# and what the package overrides: no error, no warning, and none of these.
+lintian --allow-root --no-cfg --display-info --pedantic --display-experimental --show-overrides \
+  --fail-on error,warning "$deb" >"$tmp/lintian" 2>&1 || { cat "$tmp/lintian" >&2; fail "lintian: errors or warnings"; }
+cat "$tmp/lintian"
+for tag in hardening-no-bindnow hardening-no-relro hardening-no-pie hardening-no-fortify-functions \
+           binary-has-unneeded-section no-changelog no-copyright-file no-manual-page package-contains-empty-directory; do
+  ! grep -E "^[EWIPX]: [^ ]+ $tag( |$)" "$tmp/lintian" >&2 || fail "lintian: $tag"
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland; do
   [[ $depends == *"$want"* ]] || fail "package Depends lacks $want: $depends"
@@ -106,7 +135,8 @@ check_tree "$root" "dpkg -i of $(basename "$deb")"
 # looked for in the commands that build the program instead:
 # - fortify: the program's only fortifiable libc call, read(), fills buffers
 #   whose size the compiler either proves enough or cannot know, so glibc's
-#   checked __read_chk is never linked in.
+#   checked __read_chk is never linked in; lintian's note saying the same is
+#   overridden in the package for that reason.
 # - control-flow protection, when the C library's start files carry no
 #   IBT/SHSTK property (Debian 12's do not): the linker then marks no program
 #   as protected, whatever its own code was compiled with.
