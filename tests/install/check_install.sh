@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# check_install.sh BUILD_DIR CMAKE CPACK
+# check_install.sh BUILD_DIR CMAKE CPACK SIMULATOR
 # Installs BUILD_DIR under a temporary /usr, then builds its Debian package and
 # installs that into a temporary root with dpkg; both trees must hold exactly
 # the files below, and the desktop file, metainfo, udev rule and manual pages
 # must validate. Debian's lintian must find nothing wrong with the package,
-# and hardening-check must pass for its programs.
+# hardening-check must pass for its programs, and the program installed from
+# it must find the firmware tool (SIMULATOR) in its ../libexec/quorvale.
 set -euo pipefail
-build=$1 cmake=$2 cpack=$3
+build=$1 cmake=$2 cpack=$3 simulator=$4
+devices=$(cd "$(dirname "$0")/../../testsupport/devices" && pwd)/demo.umockdev
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+group=""
+cleanup() {
+  if [ -n "$group" ]; then kill -- -"$group" 2>/dev/null || true; wait "$group" 2>/dev/null || true; fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps dpkg-parsechangelog file lintian hardening-check \
-         man ninja readelf; do
+         man ninja readelf umockdev-run; do
   command -v $t >/dev/null || fail "$t is not installed (scripts/install-deps installs it)"
 done
 
@@ -156,4 +163,31 @@ while IFS= read -r program; do
   done
 done < <(find "$root/usr" -type f)
 [ $programs -gt 0 ] || fail "no program in the package"
+
+# The installed layout: the program installed from the package, with the
+# firmware tool simulator in its ../libexec/quorvale and the demo's fake dock,
+# reads the dock's version through the tool there.
+libexec=$root/usr/libexec/quorvale
+mkdir -p "$libexec" "$tmp/run/runtime" "$tmp/run/config"
+cp "$simulator" "$libexec/Talvex_Firmware_Update"
+log=$tmp/run/quorvale.log
+# In a session of its own, so that the signal reaches the program inside
+# umockdev-run, which passes none on.
+(cd "$tmp/run" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run/runtime XDG_CONFIG_HOME=$tmp/run/config \
+   TALVEX_SIM_STATE=$tmp/run/dock-state TALVEX_SIM_VERSION=1.0.3 \
+   exec setsid umockdev-run --device "$devices" -- "$root/usr/bin/quorvale" 2>"$log" >/dev/null) &
+group=$!
+# Up to 20 s: another Quorvale flashing meanwhile holds the tool's lock.
+for _ in $(seq 200); do
+  grep -q '\[Sync\] Found firmware version: 1\.0\.3$' "$log" && break
+  sleep 0.1
+done
+kill -- -"$group" 2>/dev/null || true
+wait "$group" 2>/dev/null || true
+group=""
+# The outputs the run saved under /tmp go with it.
+sed -n 's/.*\[Sync\] Output saved to: //p' "$log" | while IFS= read -r saved; do rm -f -- "$saved"; done
+grep -q '\[Sync\] Found firmware version: 1\.0\.3$' "$log" || { cat "$log" >&2; fail "the installed program read no version"; }
+launched=$(sed -n 's/.*\[Sync\] Launching firmware tool at: //p' "$log" | head -n 1)
+[ "$launched" = "$libexec/Talvex_Firmware_Update" ] || fail "the installed program ran '$launched', not $libexec/Talvex_Firmware_Update"
 echo "install and package: OK"
