@@ -3,7 +3,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvale)
 set(CPACK_PACKAGE_VENDOR "The Quorvale developers")
-set(CPACK_PACKAGE_CONTACT "Quorvale Dev <dev@quorvale.invalid>")
+set(CPACK_PACKAGE_CONTACT "${QUORVALE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for Talvex USB docks")
 set(CPACK_PACKAGE_DESCRIPTION "Lists the Talvex USB docks connected to the computer, shows each dock's
 firmware version and upgrades it with the dock maker's firmware tool, which
