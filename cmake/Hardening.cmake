@@ -36,6 +36,21 @@ function(quorvale_harden)
   set(fortify ${cppflags})
   list(FILTER fortify INCLUDE REGEX "^-D_FORTIFY_SOURCE")
   list(FILTER cppflags EXCLUDE REGEX "^-D_FORTIFY_SOURCE")
+  # Level 3 where compiler and C library have it (GCC 12, glibc 2.34 on): it
+  # also checks buffers whose size is known only at run time, such as the
+  # rest of a stack buffer being filled piece by piece; level 2, Debian 12's
+  # default, lets those calls through unchecked.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS "-O2 -D_FORTIFY_SOURCE=3")
+  check_cxx_source_compiles("#include <unistd.h>
+    #if !defined(__USE_FORTIFY_LEVEL) || __USE_FORTIFY_LEVEL < 3
+    #error no fortify level 3
+    #endif
+    int main() { return 0; }" QUORVALE_HAVE_FORTIFY_3)
+  unset(CMAKE_REQUIRED_FLAGS)
+  if(QUORVALE_HAVE_FORTIFY_3)
+    list(TRANSFORM fortify REPLACE "^-D_FORTIFY_SOURCE=.*" "-D_FORTIFY_SOURCE=3")
+  endif()
   add_compile_options(${cppflags} ${cxxflags})
   # glibc's checked functions need the optimiser: at -O0 glibc only emits a
   # warning saying so, which -Werror turns into an error. Debug builds go

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,18 +23,21 @@ struct Deleter {
 template<typename T>
 using Owned = std::unique_ptr<T, Deleter>;
 
-// Reads at most `limit` bytes of a sysfs attribute; nothing when it cannot be
-// read. Non-blocking, so that something other than a regular attribute file
-// (a FIFO in a fake tree) cannot hold the scan.
-std::optional<QByteArray> readAttribute(const QByteArray &path, qsizetype limit)
+// Reads at most as many bytes of a sysfs attribute as the buffer holds (a
+// char array, or a QByteArray's size); how many, or nothing when it cannot
+// be read. Non-blocking, so that something other than a regular attribute
+// file (a FIFO in a fake tree) cannot hold the scan. Inlined where the buffer
+// is declared, so that the checked read() of _FORTIFY_SOURCE knows its size.
+template<typename Buffer>
+[[gnu::always_inline]] inline std::optional<qsizetype> readAttribute(const QByteArray &path, Buffer &buffer)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
-    QByteArray bytes(limit, Qt::Uninitialized);
+    const qsizetype limit = qsizetype(std::size(buffer));
     qsizetype got = 0;
     while (got < limit) {
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(limit - got));
+        const ssize_t n = ::read(fd, std::data(buffer) + got, size_t(limit - got));
         if (n == 0)
             break;
         if (n < 0 && errno == EINTR)
@@ -45,22 +49,33 @@ std::optional<QByteArray> readAttribute(const QByteArray &path, qsizetype limit)
         got += n;
     }
     ::close(fd);
-    bytes.truncate(got);
-    return bytes;
+    return got;
 }
 
-// An ID file holds four hex digits and a newline; anything longer is not an ID.
+// The small attributes every scan reads for every device go on the stack: an
+// ID file holds four hex digits and a newline, busnum and devnum a decimal
+// number and a newline. A file that fills the buffer holds no such value.
+constexpr qsizetype SmallAttribute = 16;
+
+std::optional<QByteArrayView> smallValue(const char *buffer, const std::optional<qsizetype> &got)
+{
+    if (!got || *got == SmallAttribute)
+        return std::nullopt;
+    return QByteArrayView(buffer, *got);
+}
+
 quint16 readIdFile(const QByteArray &path)
 {
-    constexpr qsizetype limit = 16;
-    const std::optional<QByteArray> text = readAttribute(path, limit);
-    return text && text->size() < limit ? parseUsbId(*text) : 0;
+    char buffer[SmallAttribute];
+    const std::optional<QByteArrayView> text = smallValue(buffer, readAttribute(path, buffer));
+    return text ? parseUsbId(*text) : 0;
 }
 
-// busnum and devnum hold a decimal number and a newline; 0 when absent.
+// 0 when absent.
 int readNumberFile(const QByteArray &path)
 {
-    const std::optional<QByteArray> text = readAttribute(path, 16);
+    char buffer[SmallAttribute];
+    const std::optional<QByteArrayView> text = smallValue(buffer, readAttribute(path, buffer));
     bool ok = false;
     const int value = text ? text->trimmed().toInt(&ok) : 0;
     return ok ? value : 0;
@@ -70,10 +85,11 @@ int readNumberFile(const QByteArray &path)
 // UTF-8; whatever a name file holds beyond 4 KiB is not read.
 std::optional<QString> readName(const QByteArray &path)
 {
-    const std::optional<QByteArray> raw = readAttribute(path, 4096);
-    if (!raw)
+    QByteArray raw(4096, Qt::Uninitialized);
+    const std::optional<qsizetype> got = readAttribute(path, raw);
+    if (!got)
         return std::nullopt;
-    return deviceNameFromSysfs(*raw);
+    return deviceNameFromSysfs(QByteArrayView(raw).first(*got));
 }
 } // namespace
 

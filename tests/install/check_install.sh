@@ -28,7 +28,6 @@ usr/share/applications/org.quorvale.Quorvale.desktop
 usr/share/doc/quorvale/changelog.gz
 usr/share/doc/quorvale/copyright
 usr/share/icons/hicolor/scalable/apps/org.quorvale.Quorvale.svg
-usr/share/lintian/overrides/quorvale
 usr/share/man/man1/quorvale.1.gz
 usr/share/metainfo/org.quorvale.Quorvale.metainfo.xml"
 
@@ -136,18 +135,14 @@ dpkg --root="$root" --force-not-root --force-depends --log=/dev/null -i "$deb" >
 check_tree "$root" "dpkg -i of $(basename "$deb")"
 
 # Debian's hardening in every program the package installs. hardening-check
-# fails a program on a "no" only; its "unknown" (no symbols, no fortifiable
-# libc function called, no stack clash probe seen) is no failure. Two of its
-# checks cannot see this build's flags in the binary, so those flags are
-# looked for in the commands that build the program instead:
-# - fortify: the program's only fortifiable libc call, read(), fills buffers
-#   whose size the compiler either proves enough or cannot know, so glibc's
-#   checked __read_chk is never linked in; lintian's note saying the same is
-#   overridden in the package for that reason.
-# - control-flow protection, when the C library's start files carry no
-#   IBT/SHSTK property (Debian 12's do not): the linker then marks no program
-#   as protected, whatever its own code was compiled with.
-skip=(--nofortify) wanted=(-D_FORTIFY_SOURCE=)
+# fails a program on a "no" only; its "unknown" (no symbols, no stack clash
+# probe seen) is no failure. One of its checks cannot see this build's flags
+# in the binary where the C library's start files carry no IBT/SHSTK property
+# (Debian 12's do not): the linker then marks no program as protected against
+# control-flow hijacking, whatever its own code was compiled with, so that
+# flag is looked for in the commands that build the program instead, as is
+# _FORTIFY_SOURCE, which a binary shows only where a call needed a check.
+skip=() wanted=(-D_FORTIFY_SOURCE=)
 if [ "$(uname -m)" = x86_64 ] && ! readelf -n "$(c++ -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; then
   skip+=(--nocfprotection) wanted+=(-fcf-protection)
 fi
