@@ -142,21 +142,6 @@ TEST(HistoryFaults, NewerSchemaIsReadNeverWritten)
     EXPECT_EQ(readFile(path), before);
 }
 
-// A folder that cannot be made: nothing is recorded, nothing breaks.
-TEST(HistoryFaults, FolderThatCannotBeMade)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(writeFile(dir.filePath(QStringLiteral("state")), "a file where a folder should be"));
-    const QString folder = dir.filePath(QStringLiteral("state/quorvale"));
-    LogCapture log;
-    HistoryStore store(folder + QStringLiteral("/history.sqlite"));
-    EXPECT_FALSE(store.isOpen());
-    EXPECT_FALSE(store.begin(startOf()));
-    EXPECT_TRUE(store.recent().isEmpty());
-    EXPECT_EQ(log.texts(), QStringList{QStringLiteral("[History] Cannot make the folder ") + folder
-                                       + QStringLiteral(": Not a directory; upgrades will not be recorded")});
-}
-
 // Another copy holding the write lock holds the main thread up for the busy
 // timeout, long enough for its own write to end, and no longer.
 TEST(HistoryFaults, WaitsForAnotherWriterABoundedTime)
@@ -178,9 +163,9 @@ TEST(HistoryFaults, WaitsForAnotherWriterABoundedTime)
     EXPECT_TRUE(store.begin(startOf()));
 }
 
-// Read-only places, as a mount makes them (permission bits do not stop root):
-// the child below runs in a mount namespace of its own where these are
-// read-only.
+// Read-only places, as a mount makes them (permission bits do not stop root),
+// and a folder that cannot be made in one: the child below runs in a mount
+// namespace of its own where these are read-only.
 TEST(HistoryFaults, ReadOnlyFileOrFolder)
 {
     QTemporaryDir dir;
