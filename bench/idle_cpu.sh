@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 seconds=${2:-60}
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+export XDG_STATE_HOME=$(mktemp -d) # an upgrade history of its own
 
 for setup in "no dock:no-dock" "one dock:demo" "20 docks:twenty-docks"; do
   SETUP=${setup%%:*} SECONDS_TO_MEASURE=$seconds BIN=$build/src/quorvale \

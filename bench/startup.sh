@@ -11,7 +11,7 @@ runs=${2:-10}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$build/src/quorvale" "$build/testsupport/simulator/Talvex_Firmware_Update" "$work/"
-export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config TALVEX_SIM_STATE=$work/state
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/history TALVEX_SIM_STATE=$work/state
 export DEVICES=$PWD/testsupport/devices/demo.umockdev WORK=$work RUNS=$runs BARE=$build/bench/startup/bench_bare_window
 
 xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash -c '

@@ -1,10 +1,13 @@
 #include "app/appdelegate.h"
 
 #include "app/upgradecontroller.h"
+#include "flash/interruptedflashes.h"
+#include "history/historystore.h"
 #include "core/log.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "tool/versionquery.h"
+#include "ui/historywindow.h"
 #include "ui/mainwindow.h"
 #include "ui/preferenceswindow.h"
 #include "ui/presentwindow.h"
@@ -31,17 +34,30 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
         versionQuery = [this, tools] {
             return queryFirmwareVersionSync(findFirmwareTool(tools), {m_upgrades->queryLockDescriptor()});
         };
+    m_history = std::make_unique<HistoryStore>(files.history.isNull() ? HistoryStore::defaultPath() : files.history);
     m_monitor = std::make_unique<DeviceMonitor>(std::move(usbSource), std::move(versionQuery));
-    const DockLookup docks{[this] { return m_monitor->devices(); }, [this] { return m_monitor->lookAgain(); }};
-    m_upgrades = std::make_unique<UpgradeController>(m_settingsPath, tools, docks,
-                                                     files.toolLock.isNull() ? ToolLock::defaultPath() : files.toolLock);
+    FlashSetup setup;
+    setup.tools = tools;
+    setup.docks = {[this] { return m_monitor->devices(); }, [this] { return m_monitor->lookAgain(); }};
+    setup.lockPath = files.toolLock.isNull() ? ToolLock::defaultPath() : files.toolLock;
+    setup.history = m_history.get();
+    m_upgrades = std::make_unique<UpgradeController>(m_settingsPath, setup);
+    m_interrupted = std::make_unique<InterruptedFlashes>(m_history.get(), setup.lockPath);
 
     m_monitor->setFrozen(modalUiOpen);
-    // The tool is busy flashing, here or in another copy of the program: the
-    // version is read once the upgrade has ended.
-    m_monitor->setQueryAllowed([this] { return m_upgrades->holdToolForQuery(); });
+    // The tool is busy flashing, here or in another copy of the program, or
+    // an upgrade on record may still be flashing: the version is read once
+    // the tool is free.
+    m_monitor->setQueryAllowed([this] { return !m_interrupted->waiting() && m_upgrades->holdToolForQuery(); });
     connect(m_monitor.get(), &DeviceMonitor::versionQueryEnded, m_upgrades.get(),
             &UpgradeController::releaseToolAfterQuery);
+    // Queued: what it tells goes in an alert, not inside the scan that read it.
+    connect(m_monitor.get(), &DeviceMonitor::versionRead, m_upgrades.get(), &UpgradeController::versionRead,
+            Qt::QueuedConnection);
+    // Queued: told once the window is up and the first scan has listed the docks.
+    connect(m_interrupted.get(), &InterruptedFlashes::found, this,
+            [this](const QList<FlashRecord> &rows) { m_upgrades->reportInterrupted(rows, m_monitor->devices()); },
+            Qt::QueuedConnection);
     // The dock may run new firmware now: read its version again.
     connect(m_upgrades.get(), &UpgradeController::upgradeEnded, m_monitor.get(), &DeviceMonitor::forgetVersion);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
@@ -51,6 +67,7 @@ AppDelegate::~AppDelegate()
 {
     applicationWillTerminate();
     window.reset(); // the table reads the monitor's list until the window is gone
+    m_historyWindow.reset(); // its query goes before the store's connection
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -58,6 +75,7 @@ void AppDelegate::applicationDidFinishLaunching()
     window = std::make_unique<MainWindow>(m_monitor->devices());
     connect(m_monitor.get(), &DeviceMonitor::devicesChanged, window.get(), &MainWindow::reloadData);
     connect(window.get(), &MainWindow::preferencesRequested, this, &AppDelegate::openPreferences);
+    connect(window.get(), &MainWindow::historyRequested, this, &AppDelegate::openHistory);
     connect(window.get(), &MainWindow::copyRequested, this, &AppDelegate::copyDeviceInfo);
     connect(window.get(), &MainWindow::upgradeRequested, this, &AppDelegate::upgradeFirmware);
     // Two tools flashing one dock at once would corrupt its firmware.
@@ -70,6 +88,8 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     m_upgrades->setMainWindow(window.get());
     presentWindow(window.get());
+    // Before the first scan: a tool still flashing must keep it from reading.
+    m_interrupted->start();
     m_monitor->startUSBMonitoring();
 }
 
@@ -114,6 +134,21 @@ void AppDelegate::openPreferences()
                 Qt::QueuedConnection);
     }
     presentWindow(preferencesWindow.get());
+}
+
+// Built once and read again at each opening, for the upgrades since.
+void AppDelegate::openHistory()
+{
+    if (!m_historyWindow) {
+        m_historyWindow = std::make_unique<HistoryWindow>(m_history->connectionName(), HistoryStore::windowSelect());
+        connect(m_historyWindow.get(), &HistoryWindow::closed, this, [this] {
+            if (window && window->isVisible())
+                presentWindow(window.get());
+        });
+    } else {
+        m_historyWindow->reload();
+    }
+    presentWindow(m_historyWindow.get());
 }
 
 // The window goes only once the value is on disk; otherwise it stays, with

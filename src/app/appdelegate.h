@@ -9,13 +9,17 @@
 #include <optional>
 
 // The files the program shares with later runs and other copies of itself:
-// its settings, and the lock that keeps copies from using the tool at once
-// (null: the machine's own).
+// its settings, the lock that keeps copies from using the tool at once (null:
+// the machine's own) and the upgrade history (null: the user's own).
 struct AppFiles {
     QString settings;
     QString toolLock;
+    QString history;
 };
 
+class HistoryStore;
+class HistoryWindow;
+class InterruptedFlashes;
 class MainWindow;
 class PreferencesWindow;
 class UpgradeController;
@@ -37,6 +41,7 @@ public:
     void applicationWillTerminate();
 
     void openPreferences();
+    void openHistory();
     void copyDeviceInfo();
     void upgradeFirmware();
 
@@ -44,6 +49,8 @@ public:
     UpgradeController &upgrades() { return *m_upgrades; }
     MainWindow *mainWindow() const { return window.get(); }
     PreferencesWindow *preferences() const { return preferencesWindow.get(); }
+    HistoryWindow *history() const { return m_historyWindow.get(); }
+    HistoryStore &historyStore() { return *m_history; }
 
 private:
     // The record of the row whose menu was opened last, if that row still exists.
@@ -51,8 +58,11 @@ private:
     void savePreferences(int seconds);
 
     const QString m_settingsPath;
+    std::unique_ptr<HistoryStore> m_history;
     std::unique_ptr<DeviceMonitor> m_monitor;
     std::unique_ptr<UpgradeController> m_upgrades;
+    std::unique_ptr<InterruptedFlashes> m_interrupted;
+    std::unique_ptr<HistoryWindow> m_historyWindow;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<PreferencesWindow> preferencesWindow;
 };

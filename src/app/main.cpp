@@ -1,6 +1,6 @@
 #include "app/appdelegate.h"
 #include "app/quitsignals.h"
-#include "app/sleepinhibitor.h"
+#include "flash/sleepinhibitor.h"
 #include "devices/udeveventmonitor.h"
 #include "devices/udevusbsource.h"
 
@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     // Settings live in ~/.config/Quorvale/Quorvale.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));
-    AppDelegate delegate(std::make_unique<UdevUsbSource>(), {QSettings().fileName(), {}});
+    AppDelegate delegate(std::make_unique<UdevUsbSource>(), {QSettings().fileName(), {}, {}});
     // Docks show up as they are plugged in, not at the next tick.
     delegate.monitor().setEventMonitor(std::make_unique<UdevEventMonitor>());
     installQuitSignalHandlers(&delegate);

@@ -1,14 +1,13 @@
 #include "app/upgradecontroller.h"
 
-#include "app/sleepinhibitor.h"
 #include "core/log.h"
 #include "core/printable.h"
+#include "history/historystore.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "text/uitext.h"
 #include "text/upgradetexts.h"
 #include "tool/imagefile.h"
-#include "tool/upgraderun.h"
 #include "ui/firmwarefiledialog.h"
 #include "ui/presentwindow.h"
 #include "ui/upgradeprogresswindow.h"
@@ -19,36 +18,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-const QString MoreThanOneDockLine =
-    QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart");
-
-// Why the lock was not taken, for the log: held by `holder` (maybe unknown),
-// or not to be taken at all (`error`).
-QString refusal(const QString &holder, const QString &error)
-{
-    if (!error.isEmpty())
-        return QStringLiteral("cannot take the firmware tool lock: ") + error;
-    return holder.isEmpty() ? QStringLiteral("another process is using the firmware tool")
-                            : QStringLiteral("the firmware tool is in use by ") + holder;
-}
-} // namespace
-
-UpgradeController::UpgradeController(QString settingsPath, ToolDirectories tools, DockLookup docks,
-                                     const QString &lockPath, QString imageDirectory, QObject *parent)
+UpgradeController::UpgradeController(QString settingsPath, FlashSetup setup, QObject *parent)
     : QObject(parent)
     , m_settingsPath(std::move(settingsPath))
-    , m_tools(std::move(tools))
-    , m_docks(std::move(docks))
-    , m_imageDirectory(std::move(imageDirectory))
-    , m_sleepInhibitor(new SleepInhibitor(this))
-    , m_toolLock(lockPath)
-    , m_queryLock(lockPath)
+    , m_setup(std::move(setup))
+    , m_queryLock(m_setup.lockPath)
 {
     // Every way of quitting (the menu, the last window, the desktop, a
     // signal) reaches the application as a quit event.
     QCoreApplication::instance()->installEventFilter(this);
-    connect(m_sleepInhibitor, &SleepInhibitor::settled, this, &UpgradeController::launchWhenReady);
 }
 
 UpgradeController::~UpgradeController() = default;
@@ -58,7 +36,7 @@ void UpgradeController::upgradeFirmware(const DeviceRecord &dock)
     if (upgradeInProgress())
         return;
     m_dock = dock;
-    if (!chosenDockAlone(m_docks.listed()))
+    if (!chosenDockListedAlone())
         return;
     auto *dialog = new FirmwareFileDialog(m_window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -69,9 +47,9 @@ void UpgradeController::upgradeFirmware(const DeviceRecord &dock)
 
 // The firmware tool is told the dock's USB IDs, nothing more: with two docks
 // of this model it would pick one itself, maybe not the one named here.
-bool UpgradeController::chosenDockAlone(const DeviceList &docks)
+bool UpgradeController::chosenDockListedAlone()
 {
-    switch (chooseDock(docks, m_dock)) {
+    switch (chooseDock(m_setup.docks.listed(), m_dock)) {
     case DockChoice::Alone:
         return true;
     case DockChoice::Gone:
@@ -79,7 +57,7 @@ bool UpgradeController::chosenDockAlone(const DeviceList &docks)
     case DockChoice::NotAlone:
         break;
     }
-    logLine(MoreThanOneDockLine);
+    logLine(QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart"));
     runAlert(Ui::UpgradeFailed.text(), Ui::MoreThanOneDock.text());
     return false;
 }
@@ -88,7 +66,7 @@ void UpgradeController::confirmUpgrade(const QString &filePath)
 {
     // The list may have changed while the dialog was open: the dock picked
     // is asked about as it is now, and when it is gone the flow ends.
-    if (upgradeInProgress() || !chosenDockAlone(m_docks.listed()))
+    if (upgradeInProgress() || !chosenDockListedAlone())
         return;
     // Only a file can be an image: a FIFO or a device would hold or feed
     // the tool for as long as it likes, mid-flash.
@@ -128,7 +106,7 @@ bool UpgradeController::holdToolForQuery()
     if (wait != m_queryWait) {
         m_queryWait = wait;
         const QString holder = result == ToolLock::Result::Busy ? m_queryLock.holder() : QString();
-        logLine(QStringLiteral("[Sync] Version query waits: ") + refusal(holder, m_queryLock.error()));
+        logLine(QStringLiteral("[Sync] Version query waits: ") + describeLockRefusal(holder, m_queryLock.error()));
     }
     return false;
 }
@@ -137,87 +115,79 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
 {
     if (upgradeInProgress())
         return;
-    // The list stayed as it was while the question was up: a dock unplugged
-    // or plugged in meanwhile shows only in a fresh look.
-    if (!chosenDockAlone(m_docks.lookAgain())) {
-        giveBackKeyboard();
+    m_job = std::make_unique<FlashJob>(m_setup, m_dock, filePath,
+                                       std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)));
+    if (!m_job->start()) { // refused before anything began
+        const FlashOutcome outcome = m_job->outcome();
+        m_job.reset();
+        if (outcome.headline.isEmpty())
+            giveBackKeyboard();
+        else
+            runAlert(outcome.headline, outcome.message);
         return;
     }
-    // Two tools flashing one dock would corrupt it, also from two copies of
-    // the program, of any user.
-    if (const ToolLock::Result lock = m_toolLock.tryExclusive(); lock != ToolLock::Result::Taken) {
-        const QString holder = lock == ToolLock::Result::Busy ? m_toolLock.holder() : QString();
-        logLine(QStringLiteral("[Upgrade] Not starting: ") + refusal(holder, m_toolLock.error()));
-        runAlert(Ui::UpgradeFailed.text(), toolLockRefusalText(holder, m_toolLock.error()));
-        return;
-    }
-    m_imagePath = filePath;
-    m_imageReady = m_toolStarted = m_tooManyDocks = false;
-    // Shown before the run can report, so the report always finds it.
+    // Queued, so the job is never deleted from inside its own signal.
+    connect(m_job.get(), &FlashJob::finished, this, &UpgradeController::runEnded, Qt::QueuedConnection);
     progressWindow = std::make_unique<UpgradeProgressWindow>();
     presentWindow(progressWindow.get());
-    m_upgrade = std::make_unique<UpgradeRun>(findFirmwareTool(m_tools), filePath,
-                                             std::chrono::seconds(storedUpgradeTimeoutSeconds(m_settingsPath)),
-                                             upgradeVerdictMessage, QStringLiteral("/tmp"), m_imageDirectory);
-    // Queued, so the run is never deleted from inside its own signal.
-    connect(m_upgrade.get(), &UpgradeRun::finished, this, &UpgradeController::runEnded, Qt::QueuedConnection);
-    connect(m_upgrade.get(), &UpgradeRun::imageReady, this, [this] {
-        m_imageReady = true;
-        launchWhenReady();
-    });
-    // A suspend or shutdown in the middle of a flash could leave the dock
-    // without firmware. The answer is awaited (for a bounded time) while the
-    // image is copied.
-    m_sleepInhibitor->acquire();
-    m_upgrade->start();
-}
-
-// The tool starts once the image is copied and logind has answered (or kept
-// silent too long), and only if the dock is still there, alone.
-void UpgradeController::launchWhenReady()
-{
-    if (!m_upgrade || !m_imageReady || !m_sleepInhibitor->isSettled() || m_toolStarted)
-        return;
-    m_toolStarted = true;
-    if (const DockChoice choice = chooseDock(m_docks.lookAgain(), m_dock); choice != DockChoice::Alone) {
-        m_tooManyDocks = choice == DockChoice::NotAlone;
-        logLine(m_tooManyDocks ? MoreThanOneDockLine : QStringLiteral("[Upgrade] The dock was unplugged; nothing was flashed"));
-        m_upgrade->abandon();
-        return;
-    }
-    logLine(QStringLiteral("Starting firmware upgrade for %1 %2 with file: %3")
-                .arg(nameOrUnknown(m_dock.vendor), nameOrUnknown(m_dock.product), withoutControlCharacters(m_imagePath)));
-    // The tool holds the locks for as long as it runs, also should this
-    // program die: no other copy starts a tool, and the machine stays awake.
-    QList<int> inherited{m_toolLock.descriptor()};
-    if (m_sleepInhibitor->isHeld())
-        inherited << m_sleepInhibitor->descriptor();
-    m_upgrade->launchTool(inherited);
 }
 
 void UpgradeController::runEnded()
 {
-    const UpgradeReport report = m_upgrade->report();
-    m_upgrade.reset();
-    m_toolLock.release();
-    m_sleepInhibitor->release();
+    const FlashOutcome outcome = m_job->outcome();
+    m_job.reset();
+    // The dock may run new firmware now: its version, read again, completes the record.
+    if (outcome.kind == FlashOutcome::Kind::Ran)
+        m_versionAfterFor = outcome.historyId;
     emit upgradeEnded();
     closeProgressWindow();
     if (m_quitAfterUpgrade) {
         QCoreApplication::quit();
         return;
     }
-    if (!report.image.ok())
-        runAlert(Ui::UpgradeFailed.text(), imageProblemText(report.image, m_imagePath));
-    else if (report.abandoned && m_tooManyDocks)
-        runAlert(Ui::UpgradeFailed.text(), Ui::MoreThanOneDock.text());
-    else if (report.abandoned)
+    if (outcome.headline.isEmpty())
         giveBackKeyboard();
-    else if (report.launched)
-        runAlert(report.verdict == UpgradeVerdict::Success ? Ui::UpgradeSuccess.text() : Ui::UpgradeFailed.text(),
-                 upgradeVerdictMessage(report.verdict));
     else
-        runAlert(Ui::UpgradeFailed.text(), Ui::FailedToLaunch.arg(report.launchError));
+        runAlert(outcome.headline, outcome.message);
+}
+
+void UpgradeController::versionRead(const QString &version)
+{
+    if (const std::optional<qint64> id = std::exchange(m_versionAfterFor, std::nullopt); id && m_setup.history)
+        m_setup.history->setVersionAfter(*id, version);
+    if (!m_interrupted.isEmpty())
+        tellInterrupted(version);
+}
+
+void UpgradeController::reportInterrupted(const QList<FlashRecord> &rows, const DeviceList &docks)
+{
+    m_interrupted = rows;
+    // No dock to read from, or its version read already (the first scan's
+    // query may have ended before this): told now; else at the next read.
+    if (docks.isEmpty())
+        tellInterrupted({});
+    else if (docks.first().fwversion != QLatin1String(VersionUnknown))
+        tellInterrupted(docks.first().fwversion);
+}
+
+// One alert for each upgrade cut short, with the version the dock reports
+// now; the same words go on its record.
+void UpgradeController::tellInterrupted(const QString &version)
+{
+    for (const FlashRecord &row : std::exchange(m_interrupted, {})) {
+        const QString dock = nameOrUnknown(row.manufacturer) + QLatin1Char(' ') + nameOrUnknown(row.product);
+        const QString started = row.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+        const QStringList values{dock, QFileInfo(row.imagePath).fileName(), started, version};
+        const QString text = withoutControlCharacters(
+            fillPlaceholders(version.isEmpty() ? Ui::InterruptedUnread.text() : Ui::InterruptedRead.text(), values), u"\n");
+        if (m_setup.history && !m_setup.history->markInterrupted(row.id, QDateTime::currentDateTimeUtc(), text))
+            continue; // another copy of the program told of it first
+        if (m_setup.history && !version.isEmpty())
+            m_setup.history->setVersionAfter(row.id, version);
+        logLine(QStringLiteral("[Upgrade] An upgrade started %1 did not end while Quorvale ran; the dock now reports: %2")
+                    .arg(row.started.toString(Qt::ISODateWithMs), version.isEmpty() ? QStringLiteral("nothing") : version));
+        runAlert(Ui::UpgradeInterrupted.text(), text);
+    }
 }
 
 bool UpgradeController::eventFilter(QObject *watched, QEvent *event)

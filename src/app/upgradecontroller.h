@@ -1,39 +1,27 @@
 #pragma once
 
 #include "devices/devicelist.h"
-#include "tool/firmwaretool.h"
+#include "flash/flashjob.h"
+#include "history/flashrecord.h"
 #include "tool/toollock.h"
 
-#include <QDir>
 #include <QObject>
 #include <QPointer>
 
-#include <functional>
 #include <memory>
+#include <optional>
 
-class SleepInhibitor;
 class UpgradeProgressWindow;
-class UpgradeRun;
-
-// Where the docks are known from: the list as the table shows it, and a
-// fresh look at the USB devices.
-struct DockLookup {
-    std::function<DeviceList()> listed;
-    std::function<DeviceList()> lookAgain;
-};
 
 // One firmware upgrade from the user's request to the result alert: the file
-// dialog, the checks of the image and of the docks, the confirmation, the
-// progress window, the run, and the locks around it. While a run goes on, a
-// quit waits for its end.
+// dialog, the image check, the confirmation, the progress window, the
+// FlashJob that carries the upgrade through, and the alert. While a run goes
+// on, a quit waits for its end. Also tells the user of upgrades on record
+// that the program did not see end.
 class UpgradeController : public QObject {
     Q_OBJECT
 public:
-    // `lockPath`: the lock file that keeps copies of the program from using
-    // the tool at once (a test's own; ToolLock::defaultPath() for the
-    // machine's). The image's private copy goes under `imageDirectory`.
-    UpgradeController(QString settingsPath, ToolDirectories tools, DockLookup docks, const QString &lockPath,
-                      QString imageDirectory = QDir::tempPath(), QObject *parent = nullptr);
+    UpgradeController(QString settingsPath, FlashSetup setup, QObject *parent = nullptr);
     ~UpgradeController() override;
 
     // The window the file dialog belongs to; it gets the keyboard back after an alert.
@@ -45,7 +33,7 @@ public:
     // it is still connected, alone.
     void performFirmwareUpgradeWithFilePath(const QString &filePath);
     // From the hand-off of an upgrade until its end is reported.
-    bool upgradeInProgress() const { return m_upgrade != nullptr; }
+    bool upgradeInProgress() const { return m_job != nullptr; }
     // Whether a version query may run the tool now, no upgrade running here
     // or in another copy of the program; if so, holds the tool for it (no
     // copy starts an upgrade) until releaseToolAfterQuery(). When not, the
@@ -56,6 +44,15 @@ public:
     int queryLockDescriptor() const { return m_queryLock.descriptor(); }
     UpgradeProgressWindow *currentProgressWindow() const { return progressWindow.get(); }
 
+    // A version query has ended, with the version the dock reports (empty
+    // when none was read): it goes on the record of the upgrade just ended,
+    // and into the report of upgrades cut short.
+    void versionRead(const QString &version);
+    // Upgrades on record that the program did not see end, their tool gone:
+    // the user is told once the dock's version is read (at once when no dock
+    // is listed to read it from).
+    void reportInterrupted(const QList<FlashRecord> &rows, const DeviceList &docks);
+
 signals:
     // The tool has exited and its log is written; the alert follows.
     void upgradeEnded();
@@ -65,30 +62,24 @@ protected:
 
 private:
     void confirmUpgrade(const QString &filePath);
-    // Whether the chosen dock is among these docks, alone; if not, says why
-    // (nothing when it is gone: the flow just ends).
-    bool chosenDockAlone(const DeviceList &docks);
-    void launchWhenReady();
+    // Whether the chosen dock is listed, alone; if not, says why (nothing
+    // when it is gone: the flow just ends).
+    bool chosenDockListedAlone();
     void runEnded();
+    void tellInterrupted(const QString &version);
     void closeProgressWindow();
     void runAlert(const QString &headline, const QString &text);
     void giveBackKeyboard();
 
     const QString m_settingsPath;
-    const ToolDirectories m_tools;
-    const DockLookup m_docks;
-    const QString m_imageDirectory;
+    const FlashSetup m_setup;
     QPointer<QWidget> m_window;
     DeviceRecord m_dock; // the dock the user picked, as listed then
-    QString m_imagePath;
     std::unique_ptr<UpgradeProgressWindow> progressWindow;
-    std::unique_ptr<UpgradeRun> m_upgrade;
-    bool m_imageReady = false; // the run's copy of the image is made
-    bool m_toolStarted = false; // launched or abandoned
-    bool m_tooManyDocks = false; // why a run was abandoned
-    SleepInhibitor *m_sleepInhibitor; // child of this
-    ToolLock m_toolLock; // held alone for the whole run
+    std::unique_ptr<FlashJob> m_job;
     ToolLock m_queryLock; // shared, while a version query runs
-    QString m_queryWait; // why the version query waits, as logged
+    QString m_queryWait;  // why the version query waits, as logged
+    std::optional<qint64> m_versionAfterFor; // the record the next version read completes
+    QList<FlashRecord> m_interrupted;        // told of once the version is read
     bool m_quitAfterUpgrade = false;
 };

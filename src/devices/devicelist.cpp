@@ -66,6 +66,7 @@ DeviceList buildDeviceList(const std::vector<UsbDeviceFacts> &devices, const Dev
         record.syspath = device.syspath;
         record.busnum = device.busnum;
         record.devnum = device.devnum;
+        record.serial = device.serial;
         list.append(std::move(record));
     }
     return list;

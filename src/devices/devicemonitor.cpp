@@ -142,11 +142,12 @@ void DeviceMonitor::runVersionStep(const DeviceList &scanned)
         requestScan();
         return;
     }
-    if (!version || version->isEmpty())
-        return;
-    for (DeviceRecord &record : data)
-        record.fwversion = *version;
-    emit devicesChanged();
+    if (version && !version->isEmpty()) {
+        for (DeviceRecord &record : data)
+            record.fwversion = *version;
+        emit devicesChanged();
+    }
+    emit versionRead(version.value_or(QString()));
 }
 
 DeviceList DeviceMonitor::lookAgain()

@@ -59,6 +59,9 @@ signals:
     // The list was replaced or its versions written.
     void devicesChanged();
     void versionQueryEnded();
+    // A query's answer that went into the list (empty when the tool gave
+    // none); an answer dropped because its dock went is not one.
+    void versionRead(const QString &version);
 
 private:
     void runVersionStep(const DeviceList &scanned);

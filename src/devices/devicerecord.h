@@ -15,6 +15,8 @@ struct DeviceRecord {
     QString syspath;
     int busnum = 0;
     int devnum = 0;
+    // The dock's serial number, where it has one; kept in the upgrade history.
+    QString serial{};
 
     friend bool operator==(const DeviceRecord &, const DeviceRecord &) = default;
 };

@@ -150,6 +150,7 @@ UsbEnumeration UdevUsbSource::enumerate()
                 continue; // not a whole device
             facts.vendorName = readName(path + "/manufacturer");
             facts.productName = readName(path + "/product");
+            facts.serial = readName(path + "/serial").value_or(QString());
             facts.syspath = QString::fromLocal8Bit(path);
             facts.busnum = readNumberFile(path + "/busnum");
             facts.devnum = readNumberFile(path + "/devnum");

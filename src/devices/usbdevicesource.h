@@ -16,6 +16,7 @@ struct UsbDeviceFacts {
     // path, they tell one plug-in of a dock from the next. Set for docks.
     int busnum = 0;
     int devnum = 0;
+    QString serial{}; // set for docks that have one
 };
 
 // The result of one enumeration: the devices in a stable order, or the log

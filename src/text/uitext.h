@@ -74,9 +74,36 @@ inline constexpr UiText ImageTooLarge{"The file %@ is larger than 256 MiB, too l
                                       "文件 %@ 大于 256 MiB\uFF0C不可能是固件映像\u3002"};
 inline constexpr UiText ImageCopyFailed{"The image could not be copied for the upgrade: %@. Nothing was written to the dock.",
                                         "无法复制固件映像以进行升级\uFF1A%@\u3002未向扩展坞写入任何内容\u3002"};
+inline constexpr UiText UpgradeInterrupted{"Upgrade Interrupted", "升级中断"};
+inline constexpr UiText InterruptedRead{
+    "Quorvale closed before the upgrade of %@ with %@, started %@, had finished. The dock now reports firmware version %@.",
+    "Quorvale 在升级完成之前已关闭\uFF1A%@\uFF0C映像 %@\uFF0C开始于 %@\u3002扩展坞现在报告的固件版本为 %@\u3002"};
+inline constexpr UiText InterruptedUnread{
+    "Quorvale closed before the upgrade of %@ with %@, started %@, had finished. The dock's firmware version cannot be read now: upgrade it again.",
+    "Quorvale 在升级完成之前已关闭\uFF1A%@\uFF0C映像 %@\uFF0C开始于 %@\u3002现在无法读取扩展坞的固件版本\uFF1A请重新升级\u3002"};
+inline constexpr UiText UpgradeHistoryMenu{"Upgrade History\u2026", "升级历史\u2026"};
+inline constexpr UiText UpgradeHistoryTitle{"Upgrade History", "升级历史"};
+inline constexpr UiText HistoryTime{"Time", "时间"};
+inline constexpr UiText HistoryDock{"Dock", "扩展坞"};
+inline constexpr UiText HistoryImage{"Image", "映像"};
+inline constexpr UiText HistoryVersion{"Version", "版本"};
+inline constexpr UiText HistoryResult{"Result", "结果"};
+inline constexpr UiText Copy{"Copy", "复制"};
+inline constexpr UiText OpenLog{"Open Log", "打开日志"};
+inline constexpr UiText LogGone{"The saved log %@ no longer exists: logs under /tmp are removed when the computer restarts.",
+                                "保存的日志 %@ 已不存在\uFF1A/tmp 下的日志会在计算机重启时被删除\u3002"};
+inline constexpr UiText NoLog{"No log was saved for this upgrade.", "此次升级没有保存日志\u3002"};
+inline constexpr UiText ResultRunning{"Running", "进行中"};
+inline constexpr UiText ResultSuccess{"Success", "成功"};
+inline constexpr UiText ResultFailed{"Failed", "失败"};
+inline constexpr UiText ResultAbnormalEnd{"Ended abnormally", "异常结束"};
+inline constexpr UiText ResultLaunchFailed{"Could not launch", "无法启动"};
+inline constexpr UiText ResultRefused{"Refused", "已拒绝"};
+inline constexpr UiText ResultInterrupted{"Interrupted", "已中断"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
+inline constexpr UiText UpgradesTable{"Upgrades", "升级记录"};
 
 // Every pair, in catalogue order; the tests walk it.
 inline constexpr UiText All[] = {
@@ -86,6 +113,9 @@ inline constexpr UiText All[] = {
     TimeoutLabel, Save, TimeoutInvalid, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
     UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, UpgradeBusy, Docks, UpgradeProgress,
     UpgradeBusyBy, ToolLockFailed, MoreThanOneDock, ImageMissing, ImageNotAFile, ImageUnreadable, ImageEmpty,
-    ImageTooLarge, ImageCopyFailed,
+    ImageTooLarge, ImageCopyFailed, UpgradeInterrupted, InterruptedRead, InterruptedUnread,
+    UpgradeHistoryMenu, UpgradeHistoryTitle, HistoryTime, HistoryDock, HistoryImage, HistoryVersion, HistoryResult,
+    Copy, OpenLog, LogGone, NoLog, ResultRunning, ResultSuccess, ResultFailed, ResultAbnormalEnd, ResultLaunchFailed,
+    ResultRefused, ResultInterrupted, UpgradesTable,
 };
 } // namespace Ui

@@ -1,5 +1,6 @@
 #include "tool/imagefile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,8 +55,9 @@ struct Fd {
 };
 
 // Copies exactly `size` bytes and sees the source end there; a file that
-// grows, shrinks or fails to read meanwhile is not an image to flash.
-QString copyBytes(int from, int to, qint64 size)
+// grows, shrinks or fails to read meanwhile is not an image to flash. The
+// digest is of what was written, read once.
+QString copyBytes(int from, int to, qint64 size, QCryptographicHash &digest)
 {
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     qint64 copied = 0;
@@ -72,6 +74,7 @@ QString copyBytes(int from, int to, qint64 size)
             break;
         if (!writeAll(to, buffer.constData(), n))
             return systemReason(errno);
+        digest.addData(QByteArrayView(buffer.constData(), n));
     }
     if (copied != size)
         return QStringLiteral("the file changed while it was read");
@@ -122,10 +125,13 @@ ImageCopy copyImage(const QString &source, const QString &baseDirectory)
     QString failure;
     {
         Fd to{::open(QFile::encodeName(copy.path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
+        QCryptographicHash digest(QCryptographicHash::Sha256);
         if (to.fd < 0)
             failure = systemReason(errno);
         else
-            failure = copyBytes(from.fd, to.fd, st.st_size);
+            failure = copyBytes(from.fd, to.fd, st.st_size, digest);
+        copy.size = st.st_size;
+        copy.sha256 = QString::fromLatin1(digest.result().toHex());
         if (failure.isEmpty() && ::close(std::exchange(to.fd, -1)) != 0)
             failure = systemReason(errno);
     }

@@ -16,6 +16,8 @@ struct ImageCopy {
     ImageCheck check;
     QString path;   // the copy, when check.ok()
     QString folder; // the private folder that holds it
+    qint64 size = 0;
+    QString sha256; // of the copy, lower-case hex, computed as it is written
 };
 ImageCopy copyImage(const QString &source, const QString &baseDirectory);
 // Removes the copy and its folder.

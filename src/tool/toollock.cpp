@@ -164,6 +164,14 @@ ToolLockPlace toolLockPlace(const QString &machineDir, const QString &runtimeDir
                 .arg(withoutControlCharacters(machineDir), why, withoutControlCharacters(runtimeDir), LockName)};
 }
 
+QString describeLockRefusal(const QString &holder, const QString &error)
+{
+    if (!error.isEmpty())
+        return QStringLiteral("cannot take the firmware tool lock: ") + error;
+    return holder.isEmpty() ? QStringLiteral("another process is using the firmware tool")
+                            : QStringLiteral("the firmware tool is in use by ") + holder;
+}
+
 QList<pid_t> flockHolders(QByteArrayView procLocks, dev_t device, ino_t inode)
 {
     // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line has "->" after the number.

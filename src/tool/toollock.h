@@ -27,6 +27,11 @@ ToolLockPlace toolLockPlace(const QString &machineDir, const QString &runtimeDir
 // device and inode; waiters are left out.
 QList<pid_t> flockHolders(QByteArrayView procLocks, dev_t device, ino_t inode);
 
+// Why the lock was not taken, in English for the log: held by `holder`
+// ("process 1234 (quorvale)", empty when unknown), or not to be taken at all
+// (`error` set).
+QString describeLockRefusal(const QString &holder, const QString &error);
+
 // Keeps two copies of the program, of any user, from running the firmware
 // tool at once: an upgrade holds the lock alone for its whole run, version
 // queries share it. A flock() on a file, handed down to the tool itself

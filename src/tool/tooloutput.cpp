@@ -243,3 +243,16 @@ ToolLogWrite ToolLogWriter::finish()
     m_result.ok = true;
     return m_result;
 }
+
+QByteArray outputTail(QStringView text, qsizetype maxBytes)
+{
+    // A character takes at least one byte: no more characters than bytes are needed.
+    QByteArray tail = text.right(maxBytes).toUtf8();
+    if (tail.size() <= maxBytes)
+        return tail;
+    tail = tail.right(maxBytes);
+    qsizetype start = 0;
+    while (start < tail.size() && (uchar(tail.at(start)) & 0xC0) == 0x80) // inside a character
+        ++start;
+    return tail.mid(start);
+}

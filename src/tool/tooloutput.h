@@ -98,3 +98,7 @@ private:
     bool m_failed = false;
     bool m_finished = false;
 };
+
+// The end of a text as UTF-8, at most maxBytes long and starting with a whole
+// character: what is kept of a run's output once its log file is gone.
+QByteArray outputTail(QStringView text, qsizetype maxBytes);

@@ -26,6 +26,10 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
         report.launchError = result.launchError;
         return report;
     }
+    report.exitStatus = result.exitStatus;
+    if (result.log.ok)
+        report.logPath = result.log.path;
+    report.outputTail = outputTail(result.text, UpgradeReport::OutputTailBytes);
     // The saved file keeps every byte; the terminal gets no control sequences.
     logLine(u"[Upgrade] Output:\n", result.text);
     report.verdict = classifyUpgrade(phrases.found(), result.exitStatus, result.exitKind);

@@ -17,6 +17,11 @@ struct UpgradeReport {
     bool launched = false;
     QString launchError; // why the tool could not be started
     UpgradeVerdict verdict = UpgradeVerdict::Failed; // once launched
+    int exitStatus = 0;   // the signal's number when ended by one
+    QString logPath;      // where the whole output was saved; empty when it could not be
+    QByteArray outputTail; // the end of the output as text (UTF-8), at most OutputTailBytes
+
+    static constexpr qsizetype OutputTailBytes = 64 * 1024;
 };
 
 // The verdict's message in the user's language, for the run's log; called in
@@ -54,6 +59,8 @@ public:
     void abandon();
     bool isFinished() const { return m_finished; }
     const UpgradeReport &report() const { return m_report; }
+    // The image's copy, once imageReady() has come.
+    const ImageCopy &imageCopy() const { return m_copy; }
 
 signals:
     void imageReady();
@@ -70,7 +77,7 @@ private:
     const QString m_imagePath, m_logDirectory, m_imageDirectory;
     const std::chrono::seconds m_silenceLimit;
     const VerdictMessage m_verdictMessage;
-    ImageCopy m_copy; // the worker's alone
+    ImageCopy m_copy; // the worker's until imageReady(), then only read
 };
 
 // "[Upgrade] No output from firmware tool for 30 seconds; stopping it"

@@ -72,6 +72,11 @@ void MainWindow::buildMenuBar()
     preferences->setShortcutContext(Qt::ApplicationShortcut);
     connect(preferences, &QAction::triggered, this, &MainWindow::preferencesRequested);
 
+    QAction *history = menu->addAction(Ui::UpgradeHistoryMenu.text());
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    history->setShortcutContext(Qt::ApplicationShortcut);
+    connect(history, &QAction::triggered, this, &MainWindow::historyRequested);
+
     menu->addSeparator();
 
     const QStringList arguments = QCoreApplication::arguments();

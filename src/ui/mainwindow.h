@@ -29,6 +29,7 @@ public:
 
 signals:
     void preferencesRequested();
+    void historyRequested();
     void copyRequested();
     void upgradeRequested();
     void closeRequested();

@@ -59,7 +59,11 @@ struct Controller {
         });
     }
     QString settingsFile() const { return settingsDir.filePath(QStringLiteral("Quorvale/Quorvale.conf")); }
-    AppFiles files() const { return {settingsFile(), settingsDir.filePath(QStringLiteral("tool.lock"))}; }
+    AppFiles files() const
+    {
+        return {settingsFile(), settingsDir.filePath(QStringLiteral("tool.lock")),
+                settingsDir.filePath(QStringLiteral("history.sqlite"))};
+    }
     DeviceMonitor &monitor() const { return delegate->monitor(); }
     MyTableView *table() const { return delegate->mainWindow()->table(); }
     void rescan(int docks)

@@ -19,7 +19,7 @@ make_image=$(dirname "$simulator")/make_firmware_image
 "$make_image" --version 2.1.0 --out "$images/dock-2.1.0.bin" >/dev/null
 "$make_image" --version 2.1.0 --corrupt --out "$images/dock-corrupt.bin" >/dev/null
 export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PACE_MS=250
-export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config # never the user's own settings
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state # never the user's own
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 case $case_name in chinese_menu | a11y_zh) export LANGUAGE=zh_CN ;; esac
 case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_name//_/-}.umockdev ;; esac
@@ -28,7 +28,7 @@ case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_nam
 say() { if [ "$LANGUAGE" = zh_CN ]; then printf %s "$2"; else printf %s "$1"; fi; }
 # Cases whose user has no mouse, or reads the screen through AT-SPI.
 keys_only() { case $case_name in keyboard_only | a11y_*) return 0 ;; *) return 1 ;; esac; }
-reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks) return 0 ;; *) return 1 ;; esac; }
+reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks | killed_mid_flash | history) return 0 ;; *) return 1 ;; esac; }
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$log" >&2 || true; exit 1; }
 
@@ -384,7 +384,8 @@ case_two_docks() {
 # The program killed mid-flash (SIGKILL, or its display gone at a logout):
 # the tool finishes the flash unread, and keeps the machine-wide lock. A copy
 # started meanwhile, with a runtime folder of its own, neither reads the
-# version nor upgrades until that tool has exited, then reads the new version.
+# version nor upgrades until that tool has exited, then reads the new version
+# and says that the upgrade on record was cut short, with that version.
 case_killed_mid_flash() {
   upgrade_running
   kill -KILL "$(quorvale_pid)"
@@ -393,7 +394,7 @@ case_killed_mid_flash() {
   tool=$(pgrep -x -f "$work/bin/Talvex_Firmware_Update .*-i .*") || fail "the tool died with the program"
   local before=$(wc -l <"$log")
   XDG_RUNTIME_DIR=$work/other-runtime start_quorvale
-  wait_for_log '\[Sync\] Version query waits: the firmware tool is in use by process [0-9]* (Talvex_Firmware)$'
+  wait_for_log 'An upgrade on record has not ended and the firmware tool is in use by process [0-9]* (Talvex_Firmware); waiting'
   eval "$(xdotool getwindowgeometry --shell "$win")"
   row_x=$((X + 200)) row_y=$((Y + 55))
   start_upgrade "$images/dock-2.1.0.bin"
@@ -411,6 +412,41 @@ case_killed_mid_flash() {
   done
   [ "$(cat "$TALVEX_SIM_STATE")" = 2.1.0 ] || fail "the flash did not complete after the program was killed"
   wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+  wait_for_window Quorvale >/dev/null
+  sleep 0.5
+  import -window root "$artifacts/$case_name-interrupted.png"
+  read_atspi "$work/alert"
+  expect_lines "$work/alert" "label:$(say 'Upgrade Interrupted' 升级中断)"
+  grep -q "^label:$(say 'Quorvale closed before the upgrade of Talvex TD-70 USB-C Dock with dock-2.1.0.bin, started ' \
+                        'Quorvale 在升级完成之前已关闭：Talvex TD-70 USB-C Dock，映像 dock-2.1.0.bin，开始于 ')" "$work/alert" \
+    || fail "no interrupted upgrade named: $(cat "$work/alert")"
+  grep -q "$(say 'The dock now reports firmware version 2.1.0.' '扩展坞现在报告的固件版本为 2.1.0。')\$" "$work/alert" \
+    || fail "the alert lacks the version read now: $(cat "$work/alert")"
+  xdotool key Return
+}
+
+# A flash, then the History window (Ctrl+H) as a screen reader reads it:
+# the row of the upgrade, newest first; Ctrl+C copies it.
+case_history() {
+  start_upgrade "$images/dock-2.1.0.bin"
+  finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
+  wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
+  xdotool key ctrl+h
+  local history=$(wait_for_window "$(say 'Upgrade History' 升级历史)")
+  sleep 0.5
+  import -window root "$artifacts/$case_name.png"
+  read_atspi "$work/names"
+  expect_lines "$work/names" "table:$(say Upgrades 升级记录)" rows:1 'table cell:Talvex TD-70 USB-C Dock' \
+               'table cell:dock-2.1.0.bin' 'table cell:1.0.3 → 2.1.0' "table cell:$(say Success 成功)" \
+               "table column header:$(say Time 时间)" "table column header:$(say Result 结果)"
+  xdotool key ctrl+c
+  sleep 0.3
+  timeout 5 xclip -o -selection clipboard >"$work/clipboard" 2>/dev/null || fail "clipboard empty"
+  grep -qx 'Version: 1.0.3 → 2.1.0' "$work/clipboard" && grep -qx 'Result: success' "$work/clipboard" \
+    || fail "the copied row: $(cat "$work/clipboard")"
+  xdotool key Escape
+  poll 50 eval '! xdotool search --onlyvisible --name "^$(say 'Upgrade History' 升级历史)\$" >/dev/null' \
+    || fail "Escape left the History window open"
 }
 prepare_killed_mid_flash() {
   export TALVEX_SIM_MISBEHAVE=outlive-reader TALVEX_SIM_PACE_MS=800

@@ -168,7 +168,7 @@ cp "$simulator" "$libexec/Talvex_Firmware_Update"
 log=$tmp/run/quorvale.log
 # In a session of its own, so that the signal reaches the program inside
 # umockdev-run, which passes none on.
-(cd "$tmp/run" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run/runtime XDG_CONFIG_HOME=$tmp/run/config \
+(cd "$tmp/run" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run/runtime XDG_CONFIG_HOME=$tmp/run/config XDG_STATE_HOME=$tmp/run/state \
    TALVEX_SIM_STATE=$tmp/run/dock-state TALVEX_SIM_VERSION=1.0.3 \
    exec setsid umockdev-run --device "$devices" -- "$root/usr/bin/quorvale" 2>"$log" >/dev/null) &
 group=$!

@@ -188,7 +188,8 @@ TEST(PreferencesFullDisk, KeepsTheWindowAndSaysWhy)
         }
     }
     QTemporaryDir dir;
-    AppDelegate delegate(std::make_unique<FakeUsbSource>(), {settings, dir.filePath(QStringLiteral("tool.lock"))});
+    AppDelegate delegate(std::make_unique<FakeUsbSource>(),
+                         {settings, dir.filePath(QStringLiteral("tool.lock")), dir.filePath(QStringLiteral("history.sqlite"))});
     delegate.openPreferences();
     PreferencesWindow *window = delegate.preferences();
     ASSERT_TRUE(window);

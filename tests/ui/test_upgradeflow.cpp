@@ -243,12 +243,13 @@ TEST_F(Fixture, AnotherCopyFlashingKeepsThisOneOffTheTool)
 
     // Another process holds it: it is named; the lock cannot be had at all: the system says why.
     QProcess holder;
-    holder.start(QStringLiteral("flock"), {QStringLiteral("-s"), app->files().toolLock, QStringLiteral("sleep"), QStringLiteral("10")});
+    holder.start(QStringLiteral("flock"), {QStringLiteral("--no-fork"), QStringLiteral("-s"), app->files().toolLock,
+                                           QStringLiteral("sleep"), QStringLiteral("10")});
     ASSERT_TRUE(holder.waitForStarted() && serveUntil([&] { return other.tryExclusive() == ToolLock::Result::Busy || (other.release(), false); }));
     AlertAnswer named(0);
     flash("dock.bin");
-    EXPECT_EQ(named.text, expectedText("The firmware tool is in use by process %1 (flock), another copy of Quorvale or a tool it started. Try again when it has finished.",
-                                       "固件工具正被 process %1 (flock) 使用（另一个 Quorvale 或其启动的工具）。请在其完成后再试。").arg(holder.processId()));
+    EXPECT_EQ(named.text, expectedText("The firmware tool is in use by process %1 (sleep), another copy of Quorvale or a tool it started. Try again when it has finished.",
+                                       "固件工具正被 process %1 (sleep) 使用（另一个 Quorvale 或其启动的工具）。请在其完成后再试。").arg(holder.processId()));
     holder.kill();
     holder.waitForFinished();
     QFile::remove(app->files().toolLock);
@@ -426,7 +427,9 @@ TEST(VersionQueryLock, TheQueryToolHoldsItsShare)
     tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     auto usb = std::make_unique<FakeUsbSource>();
     usb->setDocks(1);
-    AppDelegate delegate(std::move(usb), {dir.filePath(QStringLiteral("settings.conf")), lock}, {dir.path(), {}});
+    AppDelegate delegate(std::move(usb),
+                         {dir.filePath(QStringLiteral("settings.conf")), lock, dir.filePath(QStringLiteral("history.sqlite"))},
+                         {dir.path(), {}});
     LogCapture log;
     delegate.monitor().scanUSBDevices();
     ASSERT_EQ(delegate.monitor().devices().size(), 1);

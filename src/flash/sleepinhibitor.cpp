@@ -1,4 +1,4 @@
-#include "app/sleepinhibitor.h"
+#include "flash/sleepinhibitor.h"
 
 #include "core/log.h"
 
