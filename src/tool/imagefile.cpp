@@ -1,6 +1,5 @@
 #include "tool/imagefile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,10 +55,32 @@ struct Fd {
     }
 };
 
+// SHA-256 through OpenSSL, which uses the processor's SHA instructions where
+// it has them: several times as fast as a portable implementation on a
+// 64 MiB image.
+class Sha256 {
+public:
+    Sha256() { EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr); }
+    void addData(QByteArrayView bytes) { EVP_DigestUpdate(m_context.get(), bytes.data(), size_t(bytes.size())); }
+    QString hex()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        EVP_DigestFinal_ex(m_context.get(), digest, &size);
+        return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex());
+    }
+
+private:
+    struct Free {
+        void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+    };
+    std::unique_ptr<EVP_MD_CTX, Free> m_context{EVP_MD_CTX_new()};
+};
+
 // Copies exactly `size` bytes and sees the source end there; a file that
 // grows, shrinks or fails to read meanwhile is not an image to flash. The
 // digest is of what was written, read once.
-QString copyBytes(int from, int to, qint64 size, QCryptographicHash &digest)
+QString copyBytes(int from, int to, qint64 size, Sha256 &digest)
 {
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     qint64 copied = 0;
@@ -125,13 +148,13 @@ ImageCopy copyImage(const QString &source, const QString &baseDirectory)
     QString failure;
     {
         Fd to{::open(QFile::encodeName(copy.path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)};
-        QCryptographicHash digest(QCryptographicHash::Sha256);
+        Sha256 digest;
         if (to.fd < 0)
             failure = systemReason(errno);
         else
             failure = copyBytes(from.fd, to.fd, st.st_size, digest);
         copy.size = st.st_size;
-        copy.sha256 = QString::fromLatin1(digest.result().toHex());
+        copy.sha256 = digest.hex();
         if (failure.isEmpty() && ::close(std::exchange(to.fd, -1)) != 0)
             failure = systemReason(errno);
     }
