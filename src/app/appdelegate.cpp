@@ -45,10 +45,10 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
     m_interrupted = std::make_unique<InterruptedFlashes>(m_history.get(), setup.lockPath);
 
     m_monitor->setFrozen(modalUiOpen);
-    // The tool is busy flashing, here or in another copy of the program, or
-    // an upgrade on record may still be flashing: the version is read once
-    // the tool is free.
-    m_monitor->setQueryAllowed([this] { return !m_interrupted->waiting() && m_upgrades->holdToolForQuery(); });
+    // The tool is busy flashing, here or in another copy of the program (the
+    // tool of an upgrade on record among them): the version is read once the
+    // tool is free.
+    m_monitor->setQueryAllowed([this] { return m_upgrades->holdToolForQuery(); });
     connect(m_monitor.get(), &DeviceMonitor::versionQueryEnded, m_upgrades.get(),
             &UpgradeController::releaseToolAfterQuery);
     // Queued: what it tells goes in an alert, not inside the scan that read it.

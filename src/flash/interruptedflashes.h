@@ -13,9 +13,9 @@ class HistoryStore;
 // Upgrades on record as still running when the program starts: one whose
 // tool is gone (the machine-wide tool lock free) was cut short, as far as
 // this program knows, by the end of the program that started it. While a
-// tool still holds the lock (an orphaned flash, or another copy's), the
-// program waits, looking again every few seconds, and reads no version: a
-// second tool must not talk to a dock mid-flash.
+// tool still holds the lock (an orphaned flash, or another copy's), this
+// looks again every few seconds; the version query, which needs the lock
+// too, waits meanwhile: a second tool must not talk to a dock mid-flash.
 class InterruptedFlashes : public QObject {
     Q_OBJECT
 public:
@@ -24,8 +24,6 @@ public:
 
     // Looks at the history once; call before monitoring starts.
     void start();
-    // While a tool of a running row may still run: no version query.
-    bool waiting() const { return m_timer.isActive(); }
 
 signals:
     // Rows still running with their tool gone, oldest first.

@@ -1,4 +1,5 @@
 #include "guitest.h"
+#include "history/historystore.h"
 #include "logcapture.h"
 #include "settings/preferencesvalue.h"
 #include "tool/toollock.h"
@@ -172,9 +173,16 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_TRUE(log.contains(QStringLiteral("[Upgrade] Success: YES, Message: ") + result.text));
     EXPECT_TRUE(upgradeEnabledInMenu());
 
-    // The version column is read again for the firmware now on the dock.
+    // The version column is read again for the firmware now on the dock,
+    // and that version completes the upgrade's record.
+    app->answer = QStringLiteral("2.1.0");
     app->rescan(1);
     EXPECT_EQ(app->versionQueries, queries + 1);
+    const QList<FlashRecord> rows = d->historyStore().recent();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_TRUE(serveUntil([&] { return !d->historyStore().recent().value(0).versionAfter.isEmpty(); }, 2000));
+    EXPECT_EQ(d->historyStore().recent().value(0).versionAfter, QStringLiteral("2.1.0"));
+    EXPECT_EQ(rows[0].result, FlashResult::Success);
 }
 
 // The stored timeout is the one the run applies, and 0 switches it off.
