@@ -177,8 +177,11 @@ ToolLogWriter::ToolLogWriter(ToolLogKind kind, const QString &directory)
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
     // The unfinished file sits beside its final name, so naming it is one
     // rename. Unbuffered: a full disk shows at the write that meets it.
+    // Readable by its owner alone from the first byte, whatever the umask:
+    // it names the user's dock and files, in a folder every user can list.
     m_file.setFileName(m_result.path + QStringLiteral(".part"));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         fail(m_file.errorString());
 }
 
@@ -237,9 +240,6 @@ ToolLogWrite ToolLogWriter::finish()
         fail(m_file.errorString());
         return m_result;
     }
-    // Readable like any other file the program writes, not just by its owner.
-    QFile::setPermissions(m_result.path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                             | QFileDevice::ReadOther);
     m_result.ok = true;
     return m_result;
 }
