@@ -3,6 +3,7 @@
 #include "app/sleepinhibitor.h"
 #include "core/log.h"
 #include "core/printable.h"
+#include "settings/imagefolder.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "text/uitext.h"
@@ -60,8 +61,9 @@ void UpgradeController::upgradeFirmware(const DeviceRecord &dock)
     m_dock = dock;
     if (!chosenDockAlone(m_docks.listed()))
         return;
-    auto *dialog = new FirmwareFileDialog(m_window);
+    auto *dialog = new FirmwareFileDialog(m_window, imageStartFolder(m_settingsPath));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) { rememberImageFolder(m_settingsPath, file); });
     // Queued: the dialog is gone before the confirmation shows.
     connect(dialog, &QFileDialog::fileSelected, this, &UpgradeController::confirmUpgrade, Qt::QueuedConnection);
     dialog->open();
