@@ -103,7 +103,13 @@ void AppDelegate::upgradeFirmware()
         m_upgrades->upgradeFirmware(*record);
 }
 
-// Built once; closing it with its button only hides it, so text typed and not
+void AppDelegate::giveBackKeyboard()
+{
+    if (window)
+        window->takeKeyboard();
+}
+
+// Built once; closing it with its button or Escape only hides it, so text typed and not
 // saved is still there when it is opened again.
 void AppDelegate::openPreferences()
 {
@@ -112,6 +118,7 @@ void AppDelegate::openPreferences()
         // Queued: saving deletes the window, and with it the button that was clicked.
         connect(preferencesWindow.get(), &PreferencesWindow::timeoutChosen, this, &AppDelegate::savePreferences,
                 Qt::QueuedConnection);
+        connect(preferencesWindow.get(), &PreferencesWindow::closed, this, &AppDelegate::giveBackKeyboard);
     }
     presentWindow(preferencesWindow.get());
 }

@@ -49,6 +49,8 @@ private:
     // The record of the row whose menu was opened last, if that row still exists.
     std::optional<DeviceRecord> selectedRecord() const;
     void savePreferences(int seconds);
+    // To the main window's table, once a window of the program has closed.
+    void giveBackKeyboard();
 
     const QString m_settingsPath;
     std::unique_ptr<DeviceMonitor> m_monitor;

@@ -83,6 +83,16 @@ void MainWindow::buildMenuBar()
     connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
+// Without a window manager nothing else hands the keyboard back once another
+// window of the program has closed. A main window the user closed stays closed.
+void MainWindow::takeKeyboard()
+{
+    if (!isVisible())
+        return;
+    presentWindow(this);
+    tableView->setFocus();
+}
+
 void MainWindow::reloadData()
 {
     m_model->reloadData();

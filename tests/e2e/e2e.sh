@@ -241,6 +241,16 @@ case_a11y_en() {
 }
 case_a11y_zh() { case_a11y_en; }
 
+# Ctrl+, and the Preferences window showing, with the keyboard in its field.
+open_preferences_by_key() {
+  xdotool key ctrl+comma
+  timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
+  sleep 0.3
+}
+preferences_closed() {
+  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || fail "Preferences stayed open $1"
+}
+
 case_keyboard_only() {
   start_upgrade "$images/dock-2.1.0.bin"
   finish_upgrade YES 'Firmware upgrade successful!'
@@ -251,13 +261,30 @@ case_keyboard_only() {
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
   # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
-  xdotool key ctrl+comma
-  timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
-  sleep 0.3
+  open_preferences_by_key
   xdotool key ctrl+a type 45
   xdotool key Tab space
-  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || fail "Preferences stayed open after Save"
+  preferences_closed "after Save"
   grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+  # No window manager hands the keyboard back: the program does, to the table.
+  printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
+  open_row_menu
+  xdotool key Up Up Return
+  sleep 0.5
+  clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
+  # Escape closes Preferences without saving; the text typed is there at the next open.
+  open_preferences_by_key
+  xdotool key ctrl+a type 99
+  xdotool key Escape
+  preferences_closed "after Escape"
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "Escape saved"
+  open_preferences_by_key
+  xdotool key ctrl+a ctrl+c
+  clipboard_is 99
+  xdotool key Escape
+  preferences_closed "after the second Escape"
+  xdotool key ctrl+q
+  poll 50 eval '! kill -0 "$group" 2>/dev/null' || fail "Ctrl+Q did nothing after Preferences closed"
 }
 
 case_upgrade_success() {
