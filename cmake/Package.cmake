@@ -12,9 +12,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# Libraries come from dpkg-shlibdeps; Qt's platform plugins are loaded at run
-# time, so no library link names them (xcb and offscreen in qt6-qpa-plugins,
-# wayland in qt6-wayland).
+# Libraries come from dpkg-shlibdeps; Qt's platform plugins and translations
+# are loaded at run time, so no library link names them (xcb and offscreen in
+# qt6-qpa-plugins, wayland in qt6-wayland, Qt's own Chinese texts in
+# qt6-translations-l10n).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, qt6-translations-l10n")
 include(CPack)

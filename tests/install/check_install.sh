@@ -123,7 +123,7 @@ for tag in hardening-no-bindnow hardening-no-relro hardening-no-pie hardening-no
   ! grep -E "^[EWIPX]: [^ ]+ $tag( |$)" "$tmp/lintian" >&2 || fail "lintian: $tag"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland; do
+for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland qt6-translations-l10n; do
   [[ $depends == *"$want"* ]] || fail "package Depends lacks $want: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "package section is not utils"
