@@ -1,10 +1,12 @@
 #include "app/appdelegate.h"
 
+#include "app/aboutfacts.h"
 #include "app/upgradecontroller.h"
 #include "core/log.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "tool/versionquery.h"
+#include "ui/aboutwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/preferenceswindow.h"
 #include "ui/presentwindow.h"
@@ -25,6 +27,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
                          DeviceMonitor::VersionQuery versionQuery, QObject *parent)
     : QObject(parent)
     , m_settingsPath(std::move(files.settings))
+    , m_tools(tools)
 {
     // The query's tool holds the query's share of the tool lock.
     if (!versionQuery)
@@ -57,6 +60,7 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     window = std::make_unique<MainWindow>(m_monitor->devices());
     connect(m_monitor.get(), &DeviceMonitor::devicesChanged, window.get(), &MainWindow::reloadData);
+    connect(window.get(), &MainWindow::aboutRequested, this, &AppDelegate::openAbout);
     connect(window.get(), &MainWindow::preferencesRequested, this, &AppDelegate::openPreferences);
     connect(window.get(), &MainWindow::copyRequested, this, &AppDelegate::copyDeviceInfo);
     connect(window.get(), &MainWindow::upgradeRequested, this, &AppDelegate::upgradeFirmware);
@@ -107,6 +111,16 @@ void AppDelegate::giveBackKeyboard()
 {
     if (window)
         window->takeKeyboard();
+}
+
+// Built once; closing it only hides it.
+void AppDelegate::openAbout()
+{
+    if (!m_about) {
+        m_about = std::make_unique<AboutWindow>(aboutFacts(m_tools, m_settingsPath));
+        connect(m_about.get(), &QDialog::finished, this, &AppDelegate::giveBackKeyboard);
+    }
+    presentWindow(m_about.get());
 }
 
 // Built once; closing it with its button or Escape only hides it, so text typed and not

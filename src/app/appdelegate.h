@@ -16,6 +16,7 @@ struct AppFiles {
     QString toolLock;
 };
 
+class AboutWindow;
 class MainWindow;
 class PreferencesWindow;
 class UpgradeController;
@@ -36,6 +37,7 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
+    void openAbout();
     void openPreferences();
     void copyDeviceInfo();
     void upgradeFirmware();
@@ -44,6 +46,7 @@ public:
     UpgradeController &upgrades() { return *m_upgrades; }
     MainWindow *mainWindow() const { return window.get(); }
     PreferencesWindow *preferences() const { return preferencesWindow.get(); }
+    AboutWindow *about() const { return m_about.get(); }
 
 private:
     // The record of the row whose menu was opened last, if that row still exists.
@@ -53,8 +56,10 @@ private:
     void giveBackKeyboard();
 
     const QString m_settingsPath;
+    const ToolDirectories m_tools;
     std::unique_ptr<DeviceMonitor> m_monitor;
     std::unique_ptr<UpgradeController> m_upgrades;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<PreferencesWindow> preferencesWindow;
+    std::unique_ptr<AboutWindow> m_about;
 };

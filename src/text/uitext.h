@@ -74,6 +74,14 @@ inline constexpr UiText ImageTooLarge{"The file %@ is larger than 256 MiB, too l
                                       "文件 %@ 大于 256 MiB\uFF0C不可能是固件映像\u3002"};
 inline constexpr UiText ImageCopyFailed{"The image could not be copied for the upgrade: %@. Nothing was written to the dock.",
                                         "无法复制固件映像以进行升级\uFF1A%@\u3002未向扩展坞写入任何内容\u3002"};
+// The About window; the first is also its menu item.
+inline constexpr UiText AboutQuorvale{"About Quorvale", "关于 Quorvale"};
+inline constexpr UiText AboutVersion{"Version %@", "版本 %@"};
+inline constexpr UiText AboutLicense{"Free software under the MIT license.", "自由软件\uFF0C以 MIT 许可证发布\u3002"};
+inline constexpr UiText AboutToolFolders{"%@ is looked for in:", "%@ 的查找位置\uFF1A"};
+inline constexpr UiText AboutSettings{"Settings:", "设置\uFF1A"};
+inline constexpr UiText AboutHistory{"Upgrade history:", "升级历史\uFF1A"};
+inline constexpr UiText AboutLogs{"Firmware tool logs:", "固件工具日志\uFF1A"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -86,6 +94,7 @@ inline constexpr UiText All[] = {
     TimeoutLabel, Save, TimeoutInvalid, ToolExitedAbnormally, UpgradeSuccessful, UpgradeFailedMessage,
     UpgradeSuccess, UpgradeFailed, FailedToLaunch, Ok, UpgradeBusy, Docks, UpgradeProgress,
     UpgradeBusyBy, ToolLockFailed, MoreThanOneDock, ImageMissing, ImageNotAFile, ImageUnreadable, ImageEmpty,
-    ImageTooLarge, ImageCopyFailed,
+    ImageTooLarge, ImageCopyFailed, AboutQuorvale, AboutVersion, AboutLicense, AboutToolFolders, AboutSettings,
+    AboutHistory, AboutLogs,
 };
 } // namespace Ui

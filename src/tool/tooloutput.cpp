@@ -169,11 +169,22 @@ QString BoundedOutput::text(OutputEncoding encoding) const
     return text;
 }
 
+namespace {
+QString logStem(ToolLogKind kind)
+{
+    return kind == ToolLogKind::Sync ? QStringLiteral("talvex_sync_") : QStringLiteral("talvex_upgrade_");
+}
+} // namespace
+
+QString toolLogPattern(ToolLogKind kind, const QString &directory)
+{
+    return directory + QLatin1Char('/') + logStem(kind) + QStringLiteral("*.log");
+}
+
 ToolLogWriter::ToolLogWriter(ToolLogKind kind, const QString &directory)
     : m_utf8(strictUtf8())
 {
-    const QString stem = kind == ToolLogKind::Sync ? QStringLiteral("talvex_sync_") : QStringLiteral("talvex_upgrade_");
-    m_result.path = directory + QLatin1Char('/') + stem
+    m_result.path = directory + QLatin1Char('/') + logStem(kind)
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
     // The unfinished file sits beside its final name, so naming it is one
     // rename. Unbuffered: a full disk shows at the write that meets it.

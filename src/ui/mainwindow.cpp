@@ -67,6 +67,11 @@ void MainWindow::buildMenuBar()
 {
     QMenu *menu = menuBar()->addMenu(QStringLiteral("Application"));
 
+    QAction *about = menu->addAction(Ui::AboutQuorvale.text());
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
+    menu->addSeparator();
+
     QAction *preferences = menu->addAction(Ui::Preferences.text());
     preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     preferences->setShortcutContext(Qt::ApplicationShortcut);

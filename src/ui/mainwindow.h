@@ -31,6 +31,7 @@ public:
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
 
 signals:
+    void aboutRequested();
     void preferencesRequested();
     void copyRequested();
     void upgradeRequested();
