@@ -123,8 +123,8 @@ void AppDelegate::openAbout()
     presentWindow(m_about.get());
 }
 
-// Built once; closing it with its button or Escape only hides it, so text typed and not
-// saved is still there when it is opened again.
+// Built once; closing it with its button or Escape only hides it, so text
+// typed and not saved is still there when it is opened again.
 void AppDelegate::openPreferences()
 {
     if (!preferencesWindow) {

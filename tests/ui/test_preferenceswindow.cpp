@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -184,6 +185,15 @@ TEST(PreferencesKeyboard, EveryCloseGivesTheKeyboardBackToTheTable)
         w->field()->clear();
         w->close();
     }
+
+    // A main window the user closed stays closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const auto restore = qScopeGuard([] { QApplication::setQuitOnLastWindowClosed(true); });
+    app.delegate->mainWindow()->close();
+    app.delegate->openPreferences();
+    QTest::keyClick(app.delegate->preferences()->field(), Qt::Key_Escape);
+    serveUntil([] { return false; }, 200);
+    EXPECT_FALSE(main->isVisible());
 }
 
 TEST_F(Preferences, UnwritableSettingsKeepTheWindowAndSayWhy)
