@@ -288,7 +288,7 @@ case_keyboard_only() {
   xdotool key ctrl+a type 45
   xdotool key Tab space
   preferences_closed "after Save"
-  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file: $(cat "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" 2>&1)"
   # No window manager hands the keyboard back: the program does, to the table.
   printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
   open_row_menu
