@@ -12,9 +12,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# Libraries come from dpkg-shlibdeps; Qt's plugins are loaded at run time, so
-# no library link names them (xcb and offscreen in qt6-qpa-plugins, wayland in
-# qt6-wayland, the upgrade history's SQLite driver in libqt6sql6-sqlite).
+# Libraries come from dpkg-shlibdeps; Qt's plugins and translations are
+# loaded at run time, so no library link names them (xcb and offscreen in
+# qt6-qpa-plugins, wayland in qt6-wayland, the upgrade history's SQLite driver
+# in libqt6sql6-sqlite, Qt's own Chinese texts in qt6-translations-l10n).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, libqt6sql6-sqlite, qt6-translations-l10n")
 include(CPack)

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -90,6 +91,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const QString keyboard = testbed.addOther("046d", "c31c", "Keyboard");
+    // The figures depend on the cores the machine has.
+    std::printf("cores=%d\n", QThread::idealThreadCount());
 
     int scans = 0, launches = 0;
     Clock::time_point launched;

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -136,7 +137,8 @@ int main(int argc, char **argv)
     const double directMedian = median(direct);
     const double queryMedian = median(query);
     const double overhead = queryMedian - directMedian;
-    std::printf("runs=%d direct_median_ms=%.3f query_median_ms=%.3f overhead_ms=%.3f limit_ms=%.1f %s\n", runs,
-                directMedian, queryMedian, overhead, OverheadLimitMs, overhead < OverheadLimitMs ? "ok" : "OVER");
+    std::printf("cores=%d runs=%d direct_median_ms=%.3f query_median_ms=%.3f overhead_ms=%.3f limit_ms=%.1f %s\n",
+                QThread::idealThreadCount(), runs, directMedian, queryMedian, overhead, OverheadLimitMs,
+                overhead < OverheadLimitMs ? "ok" : "OVER");
     return overhead < OverheadLimitMs ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include "usbtestbed.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -88,7 +89,7 @@ int main(int argc, char **argv)
         plain.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() / perRound);
     }
     const double scanUs = medianMicroseconds(scan), plainUs = medianMicroseconds(plain);
-    std::printf("devices=%zu scan_us=%.1f plain_read_us=%.1f ratio=%.2f (target <= 2.00)%s\n", paths.size(), scanUs,
-                plainUs, scanUs / plainUs, sink ? "" : " ");
+    std::printf("cores=%d devices=%zu scan_us=%.1f plain_read_us=%.1f ratio=%.2f (target <= 2.00)%s\n",
+                QThread::idealThreadCount(), paths.size(), scanUs, plainUs, scanUs / plainUs, sink ? "" : " ");
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "app/appdelegate.h"
 
+#include "app/aboutfacts.h"
 #include "app/upgradecontroller.h"
 #include "flash/interruptedflashes.h"
 #include "history/historystore.h"
@@ -8,6 +9,7 @@
 #include "text/devicetexts.h"
 #include "tool/versionquery.h"
 #include "ui/historywindow.h"
+#include "ui/aboutwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/preferenceswindow.h"
 #include "ui/presentwindow.h"
@@ -28,6 +30,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
                          DeviceMonitor::VersionQuery versionQuery, QObject *parent)
     : QObject(parent)
     , m_settingsPath(std::move(files.settings))
+    , m_tools(tools)
 {
     // The query's tool holds the query's share of the tool lock.
     if (!versionQuery)
@@ -74,6 +77,7 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     window = std::make_unique<MainWindow>(m_monitor->devices());
     connect(m_monitor.get(), &DeviceMonitor::devicesChanged, window.get(), &MainWindow::reloadData);
+    connect(window.get(), &MainWindow::aboutRequested, this, &AppDelegate::openAbout);
     connect(window.get(), &MainWindow::preferencesRequested, this, &AppDelegate::openPreferences);
     connect(window.get(), &MainWindow::historyRequested, this, &AppDelegate::openHistory);
     connect(window.get(), &MainWindow::copyRequested, this, &AppDelegate::copyDeviceInfo);
@@ -123,8 +127,24 @@ void AppDelegate::upgradeFirmware()
         m_upgrades->upgradeFirmware(*record);
 }
 
-// Built once; closing it with its button only hides it, so text typed and not
-// saved is still there when it is opened again.
+void AppDelegate::giveBackKeyboard()
+{
+    if (window)
+        window->takeKeyboard();
+}
+
+// Built once; closing it only hides it.
+void AppDelegate::openAbout()
+{
+    if (!m_about) {
+        m_about = std::make_unique<AboutWindow>(aboutFacts(m_tools, m_settingsPath, m_history->path()));
+        connect(m_about.get(), &QDialog::finished, this, &AppDelegate::giveBackKeyboard);
+    }
+    presentWindow(m_about.get());
+}
+
+// Built once; closing it with its button or Escape only hides it, so text
+// typed and not saved is still there when it is opened again.
 void AppDelegate::openPreferences()
 {
     if (!preferencesWindow) {
@@ -132,6 +152,7 @@ void AppDelegate::openPreferences()
         // Queued: saving deletes the window, and with it the button that was clicked.
         connect(preferencesWindow.get(), &PreferencesWindow::timeoutChosen, this, &AppDelegate::savePreferences,
                 Qt::QueuedConnection);
+        connect(preferencesWindow.get(), &PreferencesWindow::closed, this, &AppDelegate::giveBackKeyboard);
     }
     presentWindow(preferencesWindow.get());
 }
@@ -141,10 +162,7 @@ void AppDelegate::openHistory()
 {
     if (!m_historyWindow) {
         m_historyWindow = std::make_unique<HistoryWindow>(m_history->connectionName(), HistoryStore::windowSelect());
-        connect(m_historyWindow.get(), &HistoryWindow::closed, this, [this] {
-            if (window && window->isVisible())
-                presentWindow(window.get());
-        });
+        connect(m_historyWindow.get(), &HistoryWindow::closed, this, &AppDelegate::giveBackKeyboard);
     } else {
         m_historyWindow->reload();
     }

@@ -20,6 +20,7 @@ struct AppFiles {
 class HistoryStore;
 class HistoryWindow;
 class InterruptedFlashes;
+class AboutWindow;
 class MainWindow;
 class PreferencesWindow;
 class UpgradeController;
@@ -40,6 +41,7 @@ public:
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
+    void openAbout();
     void openPreferences();
     void openHistory();
     void copyDeviceInfo();
@@ -51,18 +53,23 @@ public:
     PreferencesWindow *preferences() const { return preferencesWindow.get(); }
     HistoryWindow *history() const { return m_historyWindow.get(); }
     HistoryStore &historyStore() { return *m_history; }
+    AboutWindow *about() const { return m_about.get(); }
 
 private:
     // The record of the row whose menu was opened last, if that row still exists.
     std::optional<DeviceRecord> selectedRecord() const;
     void savePreferences(int seconds);
+    // To the main window's table, once a window of the program has closed.
+    void giveBackKeyboard();
 
     const QString m_settingsPath;
     std::unique_ptr<HistoryStore> m_history;
+    const ToolDirectories m_tools;
     std::unique_ptr<DeviceMonitor> m_monitor;
     std::unique_ptr<UpgradeController> m_upgrades;
     std::unique_ptr<InterruptedFlashes> m_interrupted;
     std::unique_ptr<HistoryWindow> m_historyWindow;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<PreferencesWindow> preferencesWindow;
+    std::unique_ptr<AboutWindow> m_about;
 };

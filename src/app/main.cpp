@@ -3,6 +3,7 @@
 #include "flash/sleepinhibitor.h"
 #include "devices/udeveventmonitor.h"
 #include "devices/udevusbsource.h"
+#include "text/qttranslations.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -41,6 +42,7 @@ int main(int argc, char *argv[])
     defaultHandler = qInstallMessageHandler(handleStartupMessage);
     QApplication application(argc, argv);
     qInstallMessageHandler(defaultHandler);
+    installQtTranslations();
     // Settings live in ~/.config/Quorvale/Quorvale.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Quorvale"));

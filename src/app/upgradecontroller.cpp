@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "core/printable.h"
 #include "history/historystore.h"
+#include "settings/imagefolder.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
 #include "text/uitext.h"
@@ -38,8 +39,9 @@ void UpgradeController::upgradeFirmware(const DeviceRecord &dock)
     m_dock = dock;
     if (!chosenDockListedAlone())
         return;
-    auto *dialog = new FirmwareFileDialog(m_window);
+    auto *dialog = new FirmwareFileDialog(m_window, imageStartFolder(m_settingsPath));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) { rememberImageFolder(m_settingsPath, file); });
     // Queued: the dialog is gone before the confirmation shows.
     connect(dialog, &QFileDialog::fileSelected, this, &UpgradeController::confirmUpgrade, Qt::QueuedConnection);
     dialog->open();

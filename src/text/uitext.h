@@ -100,6 +100,14 @@ inline constexpr UiText ResultAbnormalEnd{"Ended abnormally", "异常结束"};
 inline constexpr UiText ResultLaunchFailed{"Could not launch", "无法启动"};
 inline constexpr UiText ResultRefused{"Refused", "已拒绝"};
 inline constexpr UiText ResultInterrupted{"Interrupted", "已中断"};
+// The About window; the first is also its menu item.
+inline constexpr UiText AboutQuorvale{"About Quorvale", "关于 Quorvale"};
+inline constexpr UiText AboutVersion{"Version %@", "版本 %@"};
+inline constexpr UiText AboutLicense{"Free software under the MIT license.", "自由软件\uFF0C以 MIT 许可证发布\u3002"};
+inline constexpr UiText AboutToolFolders{"%@ is looked for in:", "%@ 的查找位置\uFF1A"};
+inline constexpr UiText AboutSettings{"Settings:", "设置\uFF1A"};
+inline constexpr UiText AboutHistory{"Upgrade history:", "升级历史\uFF1A"};
+inline constexpr UiText AboutLogs{"Firmware tool logs:", "固件工具日志\uFF1A"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -117,5 +125,7 @@ inline constexpr UiText All[] = {
     UpgradeHistoryMenu, UpgradeHistoryTitle, HistoryTime, HistoryDock, HistoryImage, HistoryVersion, HistoryResult,
     Copy, OpenLog, LogGone, NoLog, ResultRunning, ResultSuccess, ResultFailed, ResultAbnormalEnd, ResultLaunchFailed,
     ResultRefused, ResultInterrupted, UpgradesTable,
+    AboutQuorvale, AboutVersion, AboutLicense, AboutToolFolders, AboutSettings,
+    AboutHistory, AboutLogs,
 };
 } // namespace Ui

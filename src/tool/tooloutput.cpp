@@ -169,16 +169,30 @@ QString BoundedOutput::text(OutputEncoding encoding) const
     return text;
 }
 
+namespace {
+QString logStem(ToolLogKind kind)
+{
+    return kind == ToolLogKind::Sync ? QStringLiteral("talvex_sync_") : QStringLiteral("talvex_upgrade_");
+}
+} // namespace
+
+QString toolLogPattern(ToolLogKind kind, const QString &directory)
+{
+    return directory + QLatin1Char('/') + logStem(kind) + QStringLiteral("*.log");
+}
+
 ToolLogWriter::ToolLogWriter(ToolLogKind kind, const QString &directory)
     : m_utf8(strictUtf8())
 {
-    const QString stem = kind == ToolLogKind::Sync ? QStringLiteral("talvex_sync_") : QStringLiteral("talvex_upgrade_");
-    m_result.path = directory + QLatin1Char('/') + stem
+    m_result.path = directory + QLatin1Char('/') + logStem(kind)
         + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".log");
     // The unfinished file sits beside its final name, so naming it is one
     // rename. Unbuffered: a full disk shows at the write that meets it.
+    // Readable by its owner alone from the first byte, whatever the umask:
+    // it names the user's dock and files, in a folder every user can list.
     m_file.setFileName(m_result.path + QStringLiteral(".part"));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         fail(m_file.errorString());
 }
 
@@ -237,9 +251,6 @@ ToolLogWrite ToolLogWriter::finish()
         fail(m_file.errorString());
         return m_result;
     }
-    // Readable like any other file the program writes, not just by its owner.
-    QFile::setPermissions(m_result.path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                             | QFileDevice::ReadOther);
     m_result.ok = true;
     return m_result;
 }

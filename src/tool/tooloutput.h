@@ -63,6 +63,10 @@ private:
 // Which tool run a saved output belongs to.
 enum class ToolLogKind { Sync, Upgrade };
 
+// Where the saved outputs of this kind go in `directory`, as a shell
+// pattern: <directory>/talvex_sync_*.log or talvex_upgrade_*.log.
+QString toolLogPattern(ToolLogKind kind, const QString &directory = QStringLiteral("/tmp"));
+
 struct ToolLogWrite {
     bool ok = false;
     QString path;  // set in both cases

@@ -6,8 +6,8 @@
 #include <QGridLayout>
 #include <QLabel>
 
-FirmwareFileDialog::FirmwareFileDialog(QWidget *parent)
-    : QFileDialog(parent)
+FirmwareFileDialog::FirmwareFileDialog(QWidget *parent, const QString &startFolder)
+    : QFileDialog(parent, QString(), startFolder)
 {
     // Qt's own dialog everywhere: the message line below needs its layout.
     setOption(QFileDialog::DontUseNativeDialog);

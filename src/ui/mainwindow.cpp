@@ -67,6 +67,11 @@ void MainWindow::buildMenuBar()
 {
     QMenu *menu = menuBar()->addMenu(QStringLiteral("Application"));
 
+    QAction *about = menu->addAction(Ui::AboutQuorvale.text());
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &MainWindow::aboutRequested);
+    menu->addSeparator();
+
     QAction *preferences = menu->addAction(Ui::Preferences.text());
     preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     preferences->setShortcutContext(Qt::ApplicationShortcut);
@@ -86,6 +91,16 @@ void MainWindow::buildMenuBar()
     quit->setShortcutContext(Qt::ApplicationShortcut);
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+// Without a window manager nothing else hands the keyboard back once another
+// window of the program has closed. A main window the user closed stays closed.
+void MainWindow::takeKeyboard()
+{
+    if (!isVisible())
+        return;
+    presentWindow(this);
+    tableView->setFocus();
 }
 
 void MainWindow::reloadData()

@@ -19,6 +19,9 @@ public:
     explicit MainWindow(const DeviceList &devices);
 
     MyTableView *table() const { return tableView; }
+    // Brings the window to the front with the keyboard in the table, unless
+    // the user closed it.
+    void takeKeyboard();
     void reloadData();
     // The row whose menu was opened last, -1 before any.
     qint64 menuRow() const { return selectedRow; }
@@ -28,6 +31,7 @@ public:
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
 
 signals:
+    void aboutRequested();
     void preferencesRequested();
     void historyRequested();
     void copyRequested();

@@ -5,6 +5,7 @@
 #include "text/uitext.h"
 #include "ui/presentwindow.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,4 +60,19 @@ void PreferencesWindow::save()
         return;
     }
     emit timeoutChosen(*seconds);
+}
+
+void PreferencesWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PreferencesWindow::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    emit closed();
 }

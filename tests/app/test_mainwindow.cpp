@@ -40,15 +40,17 @@ TEST(MainWindow, IsBuiltAsDescribed)
     ASSERT_EQ(bar.size(), 1);
     EXPECT_EQ(bar[0]->text(), QStringLiteral("Application"));
     const QList<QAction *> items = bar[0]->menu()->actions();
-    ASSERT_EQ(items.size(), 4);
-    EXPECT_EQ(items[0]->text(), expectedText("Preferences", "偏好设置"));
-    EXPECT_EQ(items[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
-    EXPECT_EQ(items[1]->text(), expectedText("Upgrade History…", "升级历史…"));
-    EXPECT_EQ(items[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+H")));
-    EXPECT_TRUE(items[2]->isSeparator());
+    ASSERT_EQ(items.size(), 6);
+    EXPECT_EQ(items[0]->text(), expectedText("About Quorvale", "关于 Quorvale"));
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2]->text(), expectedText("Preferences", "偏好设置"));
+    EXPECT_EQ(items[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+    EXPECT_EQ(items[3]->text(), expectedText("Upgrade History…", "升级历史…"));
+    EXPECT_EQ(items[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+H")));
+    EXPECT_TRUE(items[4]->isSeparator());
     const QString process = QFileInfo(QCoreApplication::arguments().first()).fileName();
-    EXPECT_EQ(items[3]->text(), expectedText("Quit ", "退出 ") + process);
-    EXPECT_EQ(items[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(items[5]->text(), expectedText("Quit ", "退出 ") + process);
+    EXPECT_EQ(items[5]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 }
 
 // A rescan redraws nothing unless a row came, went or changed.

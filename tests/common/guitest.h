@@ -16,6 +16,10 @@
 #include <QTimer>
 
 #include <functional>
+#include <ostream>
+
+// Readable failure messages for texts in gtest assertions.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 // The language a catalogue text must show in under this test run.
 inline QString expectedText(const char *english, const char *chinese)

@@ -19,7 +19,7 @@ make_image=$(dirname "$simulator")/make_firmware_image
 "$make_image" --version 2.1.0 --out "$images/dock-2.1.0.bin" >/dev/null
 "$make_image" --version 2.1.0 --corrupt --out "$images/dock-corrupt.bin" >/dev/null
 export TALVEX_SIM_STATE=$work/dock-state TALVEX_SIM_VERSION=1.0.3 TALVEX_SIM_PACE_MS=250
-export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state # never the user's own
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state # never the user's own files
 export LANGUAGE=${LANGUAGE_FOR_CASE:-en_US}
 case $case_name in chinese_menu | a11y_zh) export LANGUAGE=zh_CN ;; esac
 case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_name//_/-}.umockdev ;; esac
@@ -135,6 +135,11 @@ start_upgrade() {
   xdotool key Up Return # the last item is "Upgrade Firmware"
   local dialog=$(wait_for_window "$(say 'Select Firmware File' 选择固件文件)")
   sleep 0.5
+  if [[ $case_name == a11y_* ]]; then # Qt's own texts in the program's language
+    read_atspi "$work/dialog"
+    expect_lines "$work/dialog" "label:$(say 'Look in:' 查找范围：)" "label:$(say 'File name:' '文件名称(N)：')" \
+                 "push button:$(say Open '打开(O)')" "push button:$(say Cancel 取消)"
+  fi
   xdotool type --window "$dialog" "$1"
   xdotool key Return
   wait_for_window Quorvale >/dev/null # the confirmation
@@ -234,12 +239,40 @@ case_a11y_en() {
                "description:$(say 'Upgrading firmware, do not disconnect USB device' 正在升级固件，请勿断开USB设备)" \
                "progress bar:$(say 'Upgrade progress' 升级进度)"
   finish_upgrade YES "$(say 'Firmware upgrade successful!' 固件升级成功！)"
+  open_about_by_key # each place on a line of its own
+  import -window "$about" "$artifacts/$case_name-about.png"
+  read_atspi "$names"
+  expect_lines "$names" "dialog:$(say 'About Quorvale' '关于 Quorvale')" "label:$(say Version 版本) $QUORVALE_VERSION" \
+               "label:$(say 'Free software under the MIT license.' '自由软件，以 MIT 许可证发布。')" \
+               "label:$work/bin" "label:$work/libexec/quorvale" "label:$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" \
+               "label:$XDG_STATE_HOME/quorvale/history.sqlite" 'label:/tmp/talvex_sync_*.log' \
+               'label:/tmp/talvex_upgrade_*.log' "push button:$(say OK 确定)"
+  xdotool key Escape
+  window_closed "$(say 'About Quorvale' '关于 Quorvale')" "after Escape"
   xdotool key ctrl+comma # the timeout field is named by its label
   timeout 10 xdotool search --sync --onlyvisible --name "^$(say Preferences 偏好设置)\$" >/dev/null || fail "no Preferences"
   read_atspi "$names"
   expect_lines "$names" "text:$(say 'Upgrade timeout (seconds, 0 to disable):' '升级超时（秒，0 表示禁用）：')"
 }
 case_a11y_zh() { case_a11y_en; }
+
+# Ctrl+, and the Preferences window showing, with the keyboard in its field.
+open_preferences_by_key() {
+  xdotool key ctrl+comma
+  timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
+  sleep 0.3
+}
+# Waits until no window titled $1 shows; $2 says when, should it stay.
+window_closed() {
+  poll 50 eval '! xdotool search --onlyvisible --name "^$1\$" >/dev/null' || fail "$1 stayed open $2"
+}
+preferences_closed() { window_closed Preferences "$1"; }
+# The About window from the menu bar: Alt, Down opens "Application" at its first item, Return.
+open_about_by_key() {
+  xdotool key alt sleep 0.3 key Down sleep 0.3 key Return
+  about=$(wait_for_window "$(say 'About Quorvale' '关于 Quorvale')")
+  sleep 0.3
+}
 
 case_keyboard_only() {
   start_upgrade "$images/dock-2.1.0.bin"
@@ -251,13 +284,39 @@ case_keyboard_only() {
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
   # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
-  xdotool key ctrl+comma
-  timeout 10 xdotool search --sync --onlyvisible --name '^Preferences$' >/dev/null || fail "no Preferences window"
-  sleep 0.3
+  open_preferences_by_key
   xdotool key ctrl+a type 45
   xdotool key Tab space
-  poll 50 eval '! xdotool search --onlyvisible --name "^Preferences\$" >/dev/null' || fail "Preferences stayed open after Save"
-  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file"
+  preferences_closed "after Save"
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "45 not in the settings file: $(cat "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" 2>&1)"
+  # No window manager hands the keyboard back: the program does, to the table.
+  printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
+  open_row_menu
+  xdotool key Up Up Return
+  sleep 0.5
+  clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
+  # Escape closes Preferences without saving; the text typed is there at the next open.
+  open_preferences_by_key
+  xdotool key ctrl+a type 99
+  xdotool key Escape
+  preferences_closed "after Escape"
+  grep -qx 'UpgradeTimeoutSeconds=45' "$XDG_CONFIG_HOME/Quorvale/Quorvale.conf" || fail "Escape saved"
+  open_preferences_by_key
+  xdotool key ctrl+a ctrl+c
+  clipboard_is 99
+  xdotool key Escape
+  preferences_closed "after the second Escape"
+  # About, from the menu bar: Return closes it and the table has the keyboard again.
+  open_about_by_key
+  xdotool key Return
+  window_closed 'About Quorvale' "after Return"
+  printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
+  open_row_menu
+  xdotool key Up Up Return
+  sleep 0.5
+  clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
+  xdotool key ctrl+q
+  poll 50 eval '! kill -0 "$group" 2>/dev/null' || fail "Ctrl+Q did nothing after Preferences closed"
 }
 
 case_upgrade_success() {

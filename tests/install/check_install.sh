@@ -56,6 +56,10 @@ diff <(sed '1,/^License: Expat$/d; s/^ //; s/^\.$//' "$copyright") <(sed '1,/^Co
   fail "copyright file's license text differs from LICENSE (< copyright, > LICENSE)"
 
 grep -q '<modalias>usb:v21C4pB070d\*</modalias>' "$share/metainfo/"*.xml || fail "metainfo lacks the dock's modalias"
+# A software centre tells the license LICENSE has, by its SPDX name.
+[ "$(head -n 1 "$(dirname "$0")/../../LICENSE")" = "MIT License" ] || fail "LICENSE is no longer the MIT license"
+license=$(sed -n 's:.*<project_license>\(.*\)</project_license>.*:\1:p' "$share/metainfo/"*.xml)
+[ "$license" = MIT ] || fail "metainfo names the license '$license', LICENSE has MIT"
 icon=$(sed -n 's/^Icon=//p' "$share/applications/"*.desktop)
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "desktop file names icon '$icon', not installed"
 launch=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$share/metainfo/"*.xml)
@@ -123,7 +127,7 @@ for tag in hardening-no-bindnow hardening-no-relro hardening-no-pie hardening-no
   ! grep -E "^[EWIPX]: [^ ]+ $tag( |$)" "$tmp/lintian" >&2 || fail "lintian: $tag"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland libqt6sql6-sqlite; do
+for want in libqt6widgets6 libudev1 qt6-qpa-plugins qt6-wayland libqt6sql6-sqlite qt6-translations-l10n; do
   [[ $depends == *"$want"* ]] || fail "package Depends lacks $want: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "package section is not utils"

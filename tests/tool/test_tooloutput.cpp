@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,10 +64,21 @@ TEST(BoundedOutput, Cases)
     }
 }
 
+// The permission bits of a file, or -1 when it cannot be looked at.
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
 // The output is fed in pieces that split multi-byte characters; the file must
-// hold all of it, byte for byte, whatever its encoding.
+// hold all of it, byte for byte, whatever its encoding. It names the user's
+// dock and files: only its owner may read it, from its first byte on, even
+// under a umask that lets everyone read.
 TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
 {
+    const mode_t umaskBefore = ::umask(0);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
     const struct { const char *stem; ToolLogKind kind; QByteArray output; OutputEncoding encoding; } cases[] = {
         {"talvex_sync_", ToolLogKind::Sync, "Versi\xc3\xb3n \xe5\x9b\xba\xe4\xbb\xb6 \xe2\x80\xa8" "end\n",
          OutputEncoding::Utf8},
@@ -78,6 +92,9 @@ TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
         for (qsizetype at = 0; at < c.output.size(); at += 3)
             writer.append(QByteArrayView(c.output).sliced(at, std::min<qsizetype>(3, c.output.size() - at)));
         EXPECT_EQ(writer.encoding(), c.encoding);
+        const QStringList unfinished = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        ASSERT_EQ(unfinished.size(), 1);
+        EXPECT_EQ(modeOf(dir.filePath(unfinished[0])), 0600) << unfinished[0].toStdString();
         const ToolLogWrite first = writer.finish();
         const ToolLogWrite second = ToolLogWriter(c.kind, dir.path()).finish();
         ASSERT_TRUE(first.ok && second.ok) << first.error.toStdString();
@@ -86,6 +103,8 @@ TEST(ToolLogWriter, SavesWholeOutputUnderUniqueName)
                                           .arg(QRegularExpression::escape(dir.path()), QLatin1String(c.stem)));
         EXPECT_TRUE(name.match(first.path).hasMatch()) << first.path.toStdString();
         EXPECT_EQ(readFile(first.path), c.output);
+        EXPECT_EQ(modeOf(first.path), 0600);
+        EXPECT_EQ(modeOf(second.path), 0600);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // nothing half-written left
     }
 }

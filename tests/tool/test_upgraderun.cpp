@@ -162,6 +162,8 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         ASSERT_EQ(files.size(), 1);
         const QString savedPath = logDir + QLatin1Char('/') + files[0];
         EXPECT_EQ(readFile(savedPath), printed); // byte for byte
+        struct stat saved;
+        EXPECT_TRUE(::stat(QFile::encodeName(savedPath).constData(), &saved) == 0 && (saved.st_mode & 07777) == 0600);
         EXPECT_EQ(lines[1], QStringLiteral("[Upgrade] Output saved to: ") + savedPath);
         EXPECT_EQ(lines[2], QStringLiteral("[Upgrade] Tool exited with status: ") + c.status);
         EXPECT_EQ(lines[3], QStringLiteral("[Upgrade] Total output size: %1 bytes").arg(printed.size()));

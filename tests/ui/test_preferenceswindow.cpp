@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -141,6 +145,55 @@ TEST_F(Preferences, OnlySaveStores)
     EXPECT_EQ(window(), w);
     EXPECT_TRUE(w->isVisible());
     EXPECT_FALSE(QFile::exists(app.settingsFile()));
+}
+
+// Where no window manager runs, nothing but the program hands the keyboard
+// back: however Preferences closes, the main window is active again with the
+// keyboard in its table. Escape, like the close button, saves nothing and
+// keeps the typed text for the next open.
+TEST(PreferencesKeyboard, EveryCloseGivesTheKeyboardBackToTheTable)
+{
+    LaunchedApp app(1);
+    const QWidget *main = app.delegate->mainWindow();
+    ASSERT_TRUE(serveUntil([&] { return QApplication::activeWindow() == main; }));
+    const struct {
+        const char *name;
+        std::function<void(PreferencesWindow *)> close;
+        bool saves;
+    } ways[] = {
+        {"Escape", [](PreferencesWindow *w) { QTest::keyClick(w->field(), Qt::Key_Escape); }, false},
+        {"close button", [](PreferencesWindow *w) { w->close(); }, false},
+        {"Save", [](PreferencesWindow *w) { QTest::mouseClick(w->findChild<QPushButton *>(), Qt::LeftButton); }, true},
+    };
+    for (const auto &c : ways) {
+        SCOPED_TRACE(c.name);
+        app.delegate->openPreferences();
+        PreferencesWindow *w = app.delegate->preferences();
+        ASSERT_TRUE(serveUntil([&] { return QApplication::activeWindow() == w; }));
+        w->field()->setText(QStringLiteral("45"));
+        c.close(w);
+        EXPECT_TRUE(serveUntil([&] { return QApplication::activeWindow() == main; }, 2000));
+        EXPECT_EQ(QApplication::focusWidget(), app.table());
+        EXPECT_EQ(QSettings(app.settingsFile(), QSettings::NativeFormat).contains(UpgradeTimeoutKey), c.saves);
+        if (c.saves) {
+            EXPECT_EQ(app.delegate->preferences(), nullptr);
+            continue;
+        }
+        EXPECT_FALSE(w->isVisible());
+        app.delegate->openPreferences();
+        EXPECT_EQ(w->field()->text(), QStringLiteral("45"));
+        w->field()->clear();
+        w->close();
+    }
+
+    // A main window the user closed stays closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const auto restore = qScopeGuard([] { QApplication::setQuitOnLastWindowClosed(true); });
+    app.delegate->mainWindow()->close();
+    app.delegate->openPreferences();
+    QTest::keyClick(app.delegate->preferences()->field(), Qt::Key_Escape);
+    serveUntil([] { return false; }, 200);
+    EXPECT_FALSE(main->isVisible());
 }
 
 TEST_F(Preferences, UnwritableSettingsKeepTheWindowAndSayWhy)

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -137,6 +138,52 @@ TEST_F(Fixture, CancelledDialogOrAlertStartsNothing)
     EXPECT_FALSE(none.seen());
     EXPECT_FALSE(upgrades().upgradeInProgress());
     EXPECT_TRUE(log.texts().filter(QRegularExpression(QStringLiteral("^(Starting|\\[Upgrade\\])"))).isEmpty());
+}
+
+// The dialog opens in the folder of the image picked last, kept in the
+// settings file; in the home folder the first time, and when the kept
+// folder is gone or is not one; never in the working directory.
+TEST_F(Fixture, FileDialogStartsWhereTheLastImageWas)
+{
+    QTemporaryDir home, started;
+    const QByteArray homeBefore = qgetenv("HOME");
+    const QString workingBefore = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", homeBefore);
+        QDir::setCurrent(workingBefore);
+    });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    ASSERT_TRUE(QDir::setCurrent(started.path()));
+    const auto startFolder = [&] {
+        FirmwareFileDialog *dialog = openDialog(d);
+        const QString folder = dialog ? dialog->directory().absolutePath() : QStringLiteral("<no dialog>");
+        if (dialog)
+            dialog->reject();
+        return folder;
+    };
+    EXPECT_EQ(startFolder(), home.path());
+
+    FirmwareFileDialog *dialog = openDialog(d);
+    ASSERT_NE(dialog, nullptr);
+    AlertAnswer cancel(1);
+    choose(dialog, image("dock.bin"));
+    ASSERT_TRUE(serveUntil([&] { return cancel.seen(); }));
+    const QString images = dir.filePath(QStringLiteral("fw"));
+    EXPECT_EQ(QSettings(app->settingsFile(), QSettings::NativeFormat).value(QStringLiteral("LastImageFolder")), images);
+    EXPECT_EQ(startFolder(), images);
+
+    const struct {
+        const char *name;
+        QString stored;
+    } elsewhere[] = {{"a folder since removed", dir.filePath(QStringLiteral("gone"))},
+                     {"a file", image("dock.bin")},
+                     {"a relative path", QStringLiteral("fw")}};
+    ASSERT_TRUE(QDir(started.path()).mkdir(QStringLiteral("fw")));
+    for (const auto &c : elsewhere) {
+        SCOPED_TRACE(c.name);
+        QSettings(app->settingsFile(), QSettings::NativeFormat).setValue(QStringLiteral("LastImageFolder"), c.stored);
+        EXPECT_EQ(startFolder(), home.path());
+    }
 }
 
 TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
