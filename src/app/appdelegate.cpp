@@ -7,6 +7,8 @@
 #include "core/log.h"
 #include "settings/preferencesvalue.h"
 #include "text/devicetexts.h"
+#include "text/upgradetexts.h"
+#include "tool/toolwatch.h"
 #include "tool/versionquery.h"
 #include "ui/historywindow.h"
 #include "ui/aboutwindow.h"
@@ -46,6 +48,7 @@ AppDelegate::AppDelegate(std::unique_ptr<UsbDeviceSource> usbSource, AppFiles fi
     setup.history = m_history.get();
     m_upgrades = std::make_unique<UpgradeController>(m_settingsPath, setup);
     m_interrupted = std::make_unique<InterruptedFlashes>(m_history.get(), setup.lockPath);
+    m_toolWatch = std::make_unique<FirmwareToolWatch>(tools);
 
     m_monitor->setFrozen(modalUiOpen);
     // The tool is busy flashing, here or in another copy of the program (the
@@ -81,6 +84,14 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(window.get(), &MainWindow::preferencesRequested, this, &AppDelegate::openPreferences);
     connect(window.get(), &MainWindow::historyRequested, this, &AppDelegate::openHistory);
     connect(window.get(), &MainWindow::copyRequested, this, &AppDelegate::copyDeviceInfo);
+    connect(window.get(), &MainWindow::readVersionRequested, m_monitor.get(), &DeviceMonitor::readVersionAgain);
+    // A missing tool is said where the user looks, and read from once it is there.
+    window->setToolProblem(toolProblemText(m_toolWatch->tool(), m_tools));
+    connect(m_toolWatch.get(), &FirmwareToolWatch::changed, this, [this] {
+        window->setToolProblem(toolProblemText(m_toolWatch->tool(), m_tools));
+        if (m_toolWatch->tool().state == FirmwareTool::State::Found)
+            m_monitor->readVersionAgain();
+    });
     connect(window.get(), &MainWindow::upgradeRequested, this, &AppDelegate::upgradeFirmware);
     // Two tools flashing one dock at once would corrupt its firmware.
     window->setUpgradeAllowed([this] { return !m_upgrades->upgradeInProgress(); });

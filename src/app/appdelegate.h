@@ -21,6 +21,7 @@ class HistoryStore;
 class HistoryWindow;
 class InterruptedFlashes;
 class AboutWindow;
+class FirmwareToolWatch;
 class MainWindow;
 class PreferencesWindow;
 class UpgradeController;
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<DeviceMonitor> m_monitor;
     std::unique_ptr<UpgradeController> m_upgrades;
     std::unique_ptr<InterruptedFlashes> m_interrupted;
+    std::unique_ptr<FirmwareToolWatch> m_toolWatch;
     std::unique_ptr<HistoryWindow> m_historyWindow;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<PreferencesWindow> preferencesWindow;

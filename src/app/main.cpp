@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,6 +43,11 @@ int main(int argc, char *argv[])
     defaultHandler = qInstallMessageHandler(handleStartupMessage);
     QApplication application(argc, argv);
     qInstallMessageHandler(defaultHandler);
+    // Log lines are English, and the C library's reasons (a failed file, a
+    // process that could not start) go into them: its messages stay
+    // untranslated, whatever the desktop's language. Texts for the user
+    // follow the language rule, which reads the environment, not this.
+    std::setlocale(LC_MESSAGES, "C");
     installQtTranslations();
     // Settings live in ~/.config/Quorvale/Quorvale.conf.
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvale"));

@@ -14,10 +14,13 @@
 #include "ui/upgradeprogresswindow.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 UpgradeController::UpgradeController(QString settingsPath, FlashSetup setup, QObject *parent)
     : QObject(parent)
@@ -125,7 +128,7 @@ void UpgradeController::performFirmwareUpgradeWithFilePath(const QString &filePa
         if (outcome.headline.isEmpty())
             giveBackKeyboard();
         else
-            runAlert(outcome.headline, outcome.message);
+            runAlert(outcome.headline, outcome.message, outcome.details);
         return;
     }
     // Queued, so the job is never deleted from inside its own signal.
@@ -150,7 +153,7 @@ void UpgradeController::runEnded()
     if (outcome.headline.isEmpty())
         giveBackKeyboard();
     else
-        runAlert(outcome.headline, outcome.message);
+        runAlert(outcome.headline, outcome.message, outcome.details, outcome.report.logPath);
 }
 
 void UpgradeController::versionRead(const QString &version)
@@ -210,14 +213,26 @@ void UpgradeController::closeProgressWindow()
         progressWindow->close();
 }
 
-void UpgradeController::runAlert(const QString &headline, const QString &text)
+void UpgradeController::runAlert(const QString &headline, const QString &text, const QString &details,
+                                 const QString &log)
 {
     QMessageBox alert;
     alert.setWindowTitle(QStringLiteral("Quorvale"));
     alert.setText(headline);
     alert.setInformativeText(text);
-    alert.addButton(Ui::Ok.text(), QMessageBox::AcceptRole);
+    alert.setDetailedText(details);
+    // Details hold a tool's lines and a log's path: room for them to read
+    // without wrapping every few words.
+    if (auto *grid = qobject_cast<QGridLayout *>(alert.layout()); grid && !details.isEmpty())
+        grid->addItem(new QSpacerItem(480, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    QPushButton *ok = alert.addButton(Ui::Ok.text(), QMessageBox::AcceptRole);
+    QPushButton *openLog = !log.isEmpty() && QFileInfo(log).isFile()
+        ? alert.addButton(Ui::OpenLog.text(), QMessageBox::ActionRole) : nullptr;
+    alert.setDefaultButton(ok);
     alert.exec();
+    if (openLog && alert.clickedButton() == openLog)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(log));
     giveBackKeyboard();
 }
 

@@ -68,7 +68,8 @@ private:
     void runEnded();
     void tellInterrupted(const QString &version);
     void closeProgressWindow();
-    void runAlert(const QString &headline, const QString &text);
+    // With details, a "Show Details" part; with a log that exists, "Open Log".
+    void runAlert(const QString &headline, const QString &text, const QString &details = {}, const QString &log = {});
     void giveBackKeyboard();
 
     const QString m_settingsPath;

@@ -142,12 +142,23 @@ void DeviceMonitor::runVersionStep(const DeviceList &scanned)
         requestScan();
         return;
     }
+    // Asked again meanwhile (the user, or the tool's arrival): once more, now.
+    if (!fwQueried)
+        requestScan();
     if (version && !version->isEmpty()) {
         for (DeviceRecord &record : data)
             record.fwversion = *version;
         emit devicesChanged();
     }
     emit versionRead(version.value_or(QString()));
+}
+
+void DeviceMonitor::readVersionAgain()
+{
+    if (data.isEmpty())
+        return;
+    fwQueried = false;
+    requestScan();
 }
 
 DeviceList DeviceMonitor::lookAgain()

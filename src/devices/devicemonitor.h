@@ -46,6 +46,10 @@ public:
     void requestScan();
     // The next scan that lists docks reads their version again.
     void forgetVersion() { fwQueried = false; }
+    // Reads the listed docks' version again, at once: asked by the user, or
+    // when the firmware tool has just appeared. One query at a time still:
+    // asked during a query, it reads once more after it.
+    void readVersionAgain();
 
     const DeviceList &devices() const { return data; }
     bool versionQueried() const { return fwQueried; }

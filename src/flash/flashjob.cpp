@@ -6,6 +6,7 @@
 #include "text/devicetexts.h"
 #include "text/uitext.h"
 #include "text/upgradetexts.h"
+#include "tool/tooloutput.h"
 
 namespace {
 const QString MoreThanOneDockLine =
@@ -80,6 +81,32 @@ QString flashOutcomeMessage(const FlashOutcome &outcome, const QString &imagePat
         break;
     }
     return {};
+}
+// The details of an outcome: after a run, the tool's lines that tell what
+// went wrong (or its last lines), how it ended and where its log is; after a
+// launch failure, where the tool was looked for.
+QString flashOutcomeDetails(const FlashOutcome &outcome, const ToolDirectories &tools)
+{
+    const UpgradeReport &report = outcome.report;
+    if (outcome.kind == FlashOutcome::Kind::NotLaunched)
+        return Ui::AboutToolFolders.arg(QLatin1String(FirmwareToolName)) + QLatin1Char('\n') + tools.executableDir
+            + QLatin1Char('\n') + tools.resourceDir;
+    if (outcome.kind != FlashOutcome::Kind::Ran)
+        return {};
+    const QString output = QString::fromUtf8(report.outputTail);
+    QStringList lines = outcome.success ? QStringList() : failureLines(output, 20);
+    const bool failures = !lines.isEmpty();
+    if (!failures)
+        lines = lastLines(output, 5);
+    QStringList details;
+    if (!lines.isEmpty())
+        details << (failures ? Ui::DetailsFailureLines.text() : Ui::DetailsLastLines.text()) + QLatin1Char('\n')
+                + lines.join(QLatin1Char('\n'));
+    const QString status = QString::number(report.exitStatus);
+    details << (report.exitKind == ExitKind::Normal ? Ui::DetailsExitStatus.arg(status) : Ui::DetailsSignal.arg(status))
+            + QLatin1Char('\n')
+            + (report.logPath.isEmpty() ? Ui::NoLog.text() : Ui::DetailsLog.arg(withoutControlCharacters(report.logPath)));
+    return details.join(QStringLiteral("\n\n"));
 }
 } // namespace
 
@@ -189,6 +216,7 @@ void FlashJob::end(FlashOutcome::Kind kind)
                          : m_outcome.success                  ? Ui::UpgradeSuccess.text()
                                                               : Ui::UpgradeFailed.text();
     m_outcome.message = flashOutcomeMessage(m_outcome, m_imagePath);
+    m_outcome.details = flashOutcomeDetails(m_outcome, m_setup.tools);
     record();
     m_lock.release();
     m_sleep.release();

@@ -47,9 +47,11 @@ struct FlashOutcome {
     Kind kind = Kind::DockGone;
     UpgradeReport report;
     QString lockHolder, lockError;
-    // What the user is told, in their language: nothing for DockGone.
+    // What the user is told, in their language: nothing for DockGone. The
+    // details say why: the tool's lines that matter, its exit, its log, or
+    // where the tool was looked for.
     bool success = false;
-    QString headline, message;
+    QString headline, message, details;
     std::optional<qint64> historyId; // the attempt's row, where one was written
 };
 

@@ -108,6 +108,16 @@ inline constexpr UiText AboutToolFolders{"%@ is looked for in:", "%@ 的查找�
 inline constexpr UiText AboutSettings{"Settings:", "设置\uFF1A"};
 inline constexpr UiText AboutHistory{"Upgrade history:", "升级历史\uFF1A"};
 inline constexpr UiText AboutLogs{"Firmware tool logs:", "固件工具日志\uFF1A"};
+inline constexpr UiText DetailsLastLines{"The tool's last lines:", "工具输出的最后几行\uFF1A"};
+inline constexpr UiText DetailsFailureLines{"What the tool said went wrong:", "工具报告的问题\uFF1A"};
+inline constexpr UiText DetailsExitStatus{"Exit status: %@", "退出状态\uFF1A%@"};
+inline constexpr UiText DetailsSignal{"Ended by signal %@", "被信号 %@ 终止"};
+inline constexpr UiText DetailsLog{"Saved log: %@", "保存的日志\uFF1A%@"};
+inline constexpr UiText ToolMissing{"The firmware tool Talvex_Firmware_Update is missing. Quorvale looks for it in %@ and in %@.",
+                                    "缺少固件工具 Talvex_Firmware_Update\u3002Quorvale 会在 %@ 和 %@ 中查找它\u3002"};
+inline constexpr UiText ToolNotExecutable{"The firmware tool %@ cannot be run: it is not executable.",
+                                          "无法运行固件工具 %@\uFF1A它不可执行\u3002"};
+inline constexpr UiText ReadVersionAgain{"Read Version Again", "重新读取版本"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -126,6 +136,7 @@ inline constexpr UiText All[] = {
     Copy, OpenLog, LogGone, NoLog, ResultRunning, ResultSuccess, ResultFailed, ResultAbnormalEnd, ResultLaunchFailed,
     ResultRefused, ResultInterrupted, UpgradesTable,
     AboutQuorvale, AboutVersion, AboutLicense, AboutToolFolders, AboutSettings,
-    AboutHistory, AboutLogs,
+    AboutHistory, AboutLogs, DetailsLastLines, DetailsFailureLines, DetailsExitStatus, DetailsSignal, DetailsLog,
+    ToolMissing, ToolNotExecutable, ReadVersionAgain,
 };
 } // namespace Ui

@@ -45,3 +45,16 @@ QString toolLockRefusalText(const QString &holder, const QString &error)
         return Ui::ToolLockFailed.arg(error);
     return holder.isEmpty() ? Ui::UpgradeBusy.text() : Ui::UpgradeBusyBy.arg(holder);
 }
+
+QString toolProblemText(const FirmwareTool &tool, const ToolDirectories &dirs)
+{
+    switch (tool.state) {
+    case FirmwareTool::State::Found:
+        break;
+    case FirmwareTool::State::Missing:
+        return Ui::ToolMissing.arg(withoutControlCharacters(dirs.executableDir), withoutControlCharacters(dirs.resourceDir));
+    case FirmwareTool::State::NotExecutable:
+        return Ui::ToolNotExecutable.arg(withoutControlCharacters(tool.path));
+    }
+    return {};
+}

@@ -2,6 +2,7 @@
 
 #include "core/imagecheck.h"
 #include "core/upgradeverdict.h"
+#include "tool/firmwaretool.h"
 
 #include <QString>
 
@@ -16,3 +17,7 @@ QString imageProblemText(const ImageCheck &check, const QString &path);
 // dock: held by `holder` ("process 1234 (quorvale)", or empty when unknown),
 // or not to be taken at all (`error` set).
 QString toolLockRefusalText(const QString &holder, const QString &error);
+
+// What keeps the tool from being run, for the line under the table; empty
+// when it can be run.
+QString toolProblemText(const FirmwareTool &tool, const ToolDirectories &dirs);

@@ -29,11 +29,13 @@ FirmwareTool findFirmwareTool(const ToolDirectories &dirs)
             notExecutable = candidate;
     }
     if (!notExecutable.isEmpty())
-        return {notExecutable, notExecutable + QStringLiteral(" is not executable")};
+        return {notExecutable, notExecutable + QStringLiteral(" is not executable"), FirmwareTool::State::NotExecutable};
     const QString path = searched.isEmpty() ? name : searched.first() + QLatin1Char('/') + name;
     if (searched.size() < 2)
-        return {path, name + QStringLiteral(" not found in ") + searched.value(0, QStringLiteral("any folder"))};
-    return {path, name + QStringLiteral(" not found beside the program (%1) or in %2").arg(searched[0], searched[1])};
+        return {path, name + QStringLiteral(" not found in ") + searched.value(0, QStringLiteral("any folder")),
+                FirmwareTool::State::Missing};
+    return {path, name + QStringLiteral(" not found beside the program (%1) or in %2").arg(searched[0], searched[1]),
+            FirmwareTool::State::Missing};
 }
 
 namespace {

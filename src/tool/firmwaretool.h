@@ -16,14 +16,18 @@ inline constexpr char FirmwareToolName[] = "Talvex_Firmware_Update";
 
 // The tool to run, or why there is none to run.
 struct FirmwareTool {
+    enum class State { Found, Missing, NotExecutable };
+
     // Also a path given directly, as tests and benchmarks do.
-    FirmwareTool(QString path = {}, QString problem = {})
+    FirmwareTool(QString path = {}, QString problem = {}, State state = State::Found)
         : path(std::move(path))
         , problem(std::move(problem))
+        , state(this->problem.isEmpty() ? State::Found : state)
     {
     }
     QString path;    // where it is, or where it was looked for first
     QString problem; // e.g. "... is not executable"; empty when it can be run
+    State state = State::Found;
 };
 
 // The tool beside the program, else the one in the resource directory;

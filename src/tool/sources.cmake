@@ -9,4 +9,5 @@ set(TOOL_SOURCES
   upgradeoutcome.cpp
   toollock.cpp
   imagefile.cpp
+  toolwatch.cpp
 )

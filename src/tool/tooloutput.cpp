@@ -1,5 +1,9 @@
 #include "tool/tooloutput.h"
 
+#include "core/printable.h"
+
+#include <QRegularExpression>
+
 #include <QUuid>
 
 #include <algorithm>
@@ -266,4 +270,31 @@ QByteArray outputTail(QStringView text, qsizetype maxBytes)
     while (start < tail.size() && (uchar(tail.at(start)) & 0xC0) == 0x80) // inside a character
         ++start;
     return tail.mid(start);
+}
+
+namespace {
+QStringList outputLines(QStringView text)
+{
+    QStringList lines;
+    for (QStringView line : text.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (const QString cleaned = withoutControlCharacters(line.toString(), u"\t").trimmed(); !cleaned.isEmpty())
+            lines << cleaned;
+    }
+    return lines;
+}
+} // namespace
+
+QStringList lastLines(QStringView text, int count)
+{
+    const QStringList lines = outputLines(text);
+    return lines.mid(qMax<qsizetype>(0, lines.size() - count));
+}
+
+QStringList failureLines(QStringView text, int count)
+{
+    QStringList lines = outputLines(text).filter(QRegularExpression(QStringLiteral("fail|error"),
+                                                                      QRegularExpression::CaseInsensitiveOption));
+    return lines.mid(qMax<qsizetype>(0, lines.size() - count));
 }

@@ -106,3 +106,9 @@ private:
 // The end of a text as UTF-8, at most maxBytes long and starting with a whole
 // character: what is kept of a run's output once its log file is gone.
 QByteArray outputTail(QStringView text, qsizetype maxBytes);
+
+// The last `count` lines of a tool's output, control characters cleaned.
+QStringList lastLines(QStringView text, int count);
+// Of those, the last `count` that name a failure or an error: what a person
+// wants to read first when a flash did not work. Empty when none does.
+QStringList failureLines(QStringView text, int count);

@@ -27,6 +27,7 @@ UpgradeReport logAndJudge(const ToolRunResult &result, const UpgradePhraseScanne
         return report;
     }
     report.exitStatus = result.exitStatus;
+    report.exitKind = result.exitKind;
     if (result.log.ok)
         report.logPath = result.log.path;
     report.outputTail = outputTail(result.text, UpgradeReport::OutputTailBytes);
@@ -116,7 +117,8 @@ void UpgradeRun::launchTool(const QList<int> &inherited)
 {
     QMetaObject::invokeMethod(m_worker, [this, inherited] {
         logLine(tagged(QStringLiteral("The tool flashes a private copy of the image: ")) + withoutControlCharacters(m_copy.path));
-        logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + withoutControlCharacters(m_tool.path));
+        if (m_tool.state != FirmwareTool::State::Missing) // a path that names nothing was launched at nothing
+            logLine(tagged(QStringLiteral("Launching firmware tool at: ")) + withoutControlCharacters(m_tool.path));
         ToolRunLimits limits;
         limits.killGrace = KillGrace;
         if (m_silenceLimit.count() > 0 && m_silenceLimit.count() < std::numeric_limits<int>::max() / 1000)

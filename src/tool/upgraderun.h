@@ -18,6 +18,7 @@ struct UpgradeReport {
     QString launchError; // why the tool could not be started
     UpgradeVerdict verdict = UpgradeVerdict::Failed; // once launched
     int exitStatus = 0;   // the signal's number when ended by one
+    ExitKind exitKind = ExitKind::Normal;
     QString logPath;      // where the whole output was saved; empty when it could not be
     QByteArray outputTail; // the end of the output as text (UTF-8), at most OutputTailBytes
 

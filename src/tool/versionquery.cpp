@@ -25,7 +25,9 @@ ToolRunLimits versionQueryLimits()
 std::optional<QString> queryFirmwareVersionSync(const FirmwareTool &tool, const QList<int> &inherited,
                                                 const ToolRunLimits &limits, const QString &logDirectory)
 {
-    logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + withoutControlCharacters(tool.path));
+    // A path that names nothing is not one a tool was launched at.
+    if (tool.state != FirmwareTool::State::Missing)
+        logLine(QStringLiteral("[Sync] Launching firmware tool at: ") + withoutControlCharacters(tool.path));
 
     ToolRun run(tool, versionQueryArguments(), ToolLogKind::Sync, limits, logDirectory);
     run.setInheritedDescriptors(inherited);

@@ -2,6 +2,7 @@
 
 #include "core/geometry.h"
 #include "text/uitext.h"
+#include "ui/describedmenuitem.h"
 #include "ui/devicetablemodel.h"
 #include "ui/presentwindow.h"
 
@@ -9,9 +10,11 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStyledItemDelegate>
+#include <QVBoxLayout>
 
 namespace {
 // Rows are picked, never cells: no frame around the "current" cell.
@@ -57,7 +60,21 @@ void MainWindow::buildTable()
     table->setItemDelegate(new RowItemDelegate(table));
     table->setMenuDelegate(this);
     table->setAccessibleName(Ui::Docks.text());
-    setCentralWidget(table);
+    // Under the table, shown only while the firmware tool is missing: the
+    // version stays "N/A" and no upgrade can run until it is there.
+    m_toolProblem = new QLabel(this);
+    m_toolProblem->setObjectName(QStringLiteral("toolProblem"));
+    m_toolProblem->setWordWrap(true);
+    m_toolProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_toolProblem->setContentsMargins(8, 6, 8, 6);
+    m_toolProblem->hide();
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(table);
+    layout->addWidget(m_toolProblem);
+    setCentralWidget(central);
     // Keyboard users start in the table: arrows highlight a row, the menu key opens its menu.
     table->setFocus();
     tableView = table;
@@ -65,6 +82,13 @@ void MainWindow::buildTable()
 
 void MainWindow::buildMenuBar()
 {
+    // F5 reads the docks' version again, wherever the keyboard is.
+    auto *readAgain = new QAction(Ui::ReadVersionAgain.text(), this);
+    readAgain->setShortcut(QKeySequence(Qt::Key_F5));
+    readAgain->setShortcutContext(Qt::ApplicationShortcut);
+    connect(readAgain, &QAction::triggered, this, &MainWindow::readVersionRequested);
+    addAction(readAgain);
+
     QMenu *menu = menuBar()->addMenu(QStringLiteral("Application"));
 
     QAction *about = menu->addAction(Ui::AboutQuorvale.text());
@@ -115,11 +139,24 @@ QMenu *MainWindow::tableViewMenuForEvent(MyTableView *table, const QPoint &globa
         return nullptr;
     selectedRow = row;
     auto *menu = new QMenu(table);
+    menu->setToolTipsVisible(true);
     menu->addAction(Ui::CopyDeviceInfo.text(), this, &MainWindow::copyRequested);
+    menu->addAction(Ui::ReadVersionAgain.text(), this, &MainWindow::readVersionRequested);
     menu->addSeparator();
     QAction *upgrade = menu->addAction(Ui::UpgradeFirmware.text(), this, &MainWindow::upgradeRequested);
-    upgrade->setEnabled(!m_upgradeAllowed || m_upgradeAllowed());
+    upgrade->setEnabled(m_toolProblem->text().isEmpty() && (!m_upgradeAllowed || m_upgradeAllowed()));
+    // Why it cannot be chosen, for the pointer and for a screen reader.
+    if (!m_toolProblem->text().isEmpty()) {
+        upgrade->setToolTip(m_toolProblem->text());
+        describeMenuItem(upgrade, m_toolProblem->text());
+    }
     return menu;
+}
+
+void MainWindow::setToolProblem(const QString &problem)
+{
+    m_toolProblem->setText(problem);
+    m_toolProblem->setVisible(!problem.isEmpty());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

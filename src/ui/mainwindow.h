@@ -8,6 +8,7 @@
 #include <functional>
 
 class DeviceTableModel;
+class QLabel;
 
 // The main window: the dock table, which shows the list it is given and
 // offers each row's menu, and the menu bar. It reports what the user asked
@@ -27,6 +28,9 @@ public:
     qint64 menuRow() const { return selectedRow; }
     // Asked as a row's menu opens: whether "Upgrade Firmware" may be chosen.
     void setUpgradeAllowed(std::function<bool()> allowed) { m_upgradeAllowed = std::move(allowed); }
+    // What keeps any upgrade from running (the firmware tool missing), said
+    // under the table and on "Upgrade Firmware"; empty when nothing does.
+    void setToolProblem(const QString &problem);
 
     QMenu *tableViewMenuForEvent(MyTableView *table, const QPoint &globalPos) override;
 
@@ -35,6 +39,7 @@ signals:
     void preferencesRequested();
     void historyRequested();
     void copyRequested();
+    void readVersionRequested();
     void upgradeRequested();
     void closeRequested();
 
@@ -49,5 +54,6 @@ private:
     MyTableView *tableView = nullptr;
     DeviceTableModel *m_model = nullptr;
     qint64 selectedRow = -1;
+    QLabel *m_toolProblem = nullptr;
     std::function<bool()> m_upgradeAllowed;
 };

@@ -128,8 +128,12 @@ public:
             applicationModal = box->windowModality() == Qt::ApplicationModal;
             headline = box->text();
             text = box->informativeText();
+            details = box->detailedText();
+            // The buttons of the program's own: not Qt's "Show Details...".
+            const QString showDetails = QCoreApplication::translate("QMessageBox", "Show Details...");
             for (QAbstractButton *button : box->buttons())
-                buttons << button->text();
+                if (button->text() != showDetails)
+                    buttons << button->text();
             box->buttons().value(index)->click();
         });
         m_poll.start(10);
@@ -137,7 +141,7 @@ public:
     bool seen() const { return !m_poll.isActive(); }
 
     bool applicationModal = false;
-    QString headline, text;
+    QString headline, text, details;
     QStringList buttons;
 
 private:

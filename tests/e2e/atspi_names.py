@@ -3,6 +3,9 @@
                                    with a description adds "description:TEXT",
                                    a table "rows:N" and "selected:ROW,..."
   atspi_names.py PROGRAM SECONDS   each node that takes the focus meanwhile
+  atspi_names.py PROGRAM --centre ROLE:NAME
+                                   "X Y", the screen point at the middle of
+                                   the first such node, to click it
 (popup menus are not children of any window: they are seen through focus)"""
 import sys
 import time
@@ -48,8 +51,30 @@ def find(program):
     sys.exit(f"no application named {program} on the accessibility bus")
 
 
+def centre(node, wanted, depth=0):
+    try:
+        if describe(node) == wanted:
+            box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            return f"{box.x + box.width // 2} {box.y + box.height // 2}"
+        children = [node.getChildAtIndex(i) for i in range(node.childCount)]
+    except Exception:
+        return None
+    for child in children:
+        if child is not None and depth < 20:
+            found = centre(child, wanted, depth + 1)
+            if found:
+                return found
+    return None
+
+
 def main():
     app = find(sys.argv[1])
+    if len(sys.argv) == 4 and sys.argv[2] == "--centre":
+        point = centre(app, sys.argv[3])
+        if not point:
+            sys.exit(f"no {sys.argv[3]}")
+        print(point)
+        return
     if len(sys.argv) < 3:
         lines = []
         walk(app, 0, lines)

@@ -28,7 +28,7 @@ case $case_name in no_dock | two_docks) devices=$(dirname "$devices")/${case_nam
 say() { if [ "$LANGUAGE" = zh_CN ]; then printf %s "$2"; else printf %s "$1"; fi; }
 # Cases whose user has no mouse, or reads the screen through AT-SPI.
 keys_only() { case $case_name in keyboard_only | a11y_*) return 0 ;; *) return 1 ;; esac; }
-reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks | killed_mid_flash | history) return 0 ;; *) return 1 ;; esac; }
+reads_atspi() { case $case_name in chinese_menu | a11y_* | upgrade_* | two_docks | killed_mid_flash | history | missing_tool) return 0 ;; *) return 1 ;; esac; }
 
 fail() { echo "FAIL ($case_name): $*" >&2; echo "--- program log:" >&2; cat "$log" >&2 || true; exit 1; }
 
@@ -159,9 +159,18 @@ finish_upgrade() {
     read_atspi "$work/alert"
     local headline=$(say 'Upgrade Success' 升级成功)
     [ "$1" = YES ] || headline=$(say 'Upgrade Failed' 升级失败)
-    expect_lines "$work/alert" "label:$headline" "label:$2" "push button:$(say OK 确定)"
+    # The details and the log of the run are a click away.
+    expect_lines "$work/alert" "label:$headline" "label:$2" "push button:$(say OK 确定)" \
+                 "push button:$(say 'Open Log' 打开日志)"
   fi
   xdotool key Return
+}
+
+# Clicks a control of the program's windows that a screen reader names ROLE:NAME.
+click_named() {
+  local point
+  point=$(timeout 30 /usr/bin/python3 "$here/atspi_names.py" Quorvale --centre "$1") || fail "nothing named $1"
+  xdotool mousemove $point click 1
 }
 
 # The saved output of the last upgrade ends with the tool's closing line.
@@ -204,7 +213,7 @@ case_version_shown() {
 case_copy_device_info() {
   open_row_menu
   import -window root "$artifacts/$case_name-menu.png"
-  xdotool key Up Up Return # the last item is "Upgrade Firmware"; two up is "Copy Device Info"
+  xdotool key Down Return # the first item is "Copy Device Info"
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 1.0.3'
   grep -q 'Device info copied to clipboard: Vendor: Talvex' "$log" || fail "no copy log line"
@@ -217,10 +226,11 @@ case_chinese_menu() {
   xdotool mousemove "$row_x" "$row_y" click 3
   sleep 0.5
   import -window root "$artifacts/$case_name-row-menu.png"
-  xdotool key Down sleep 0.3 key Down sleep 0.3 key Escape # each item takes the focus in turn
+  xdotool key Down sleep 0.3 key Down sleep 0.3 key Down sleep 0.3 key Escape # each item takes the focus in turn
   wait $! || fail "no focus events"
   expect_lines "$names" 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
-               'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:升级固件'
+               'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:重新读取版本' \
+               'menu item:升级固件'
 }
 
 case_a11y_en() {
@@ -280,7 +290,7 @@ case_keyboard_only() {
   # Back in the table, the row's menu again: "Copy Device Info" shows the new version.
   wait_for_log '\[Sync\] Found firmware version: 2.1.0$'
   open_row_menu
-  xdotool key Up Up Return
+  xdotool key Down Return # "Copy Device Info"
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
   # Preferences: the field has the focus; Tab reaches "Save", Space presses it.
@@ -292,7 +302,7 @@ case_keyboard_only() {
   # No window manager hands the keyboard back: the program does, to the table.
   printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
   open_row_menu
-  xdotool key Up Up Return
+  xdotool key Down Return # "Copy Device Info"
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
   # Escape closes Preferences without saving; the text typed is there at the next open.
@@ -312,7 +322,7 @@ case_keyboard_only() {
   window_closed 'About Quorvale' "after Return"
   printf cleared | xclip -i -selection clipboard >/dev/null 2>&1
   open_row_menu
-  xdotool key Up Up Return
+  xdotool key Down Return # "Copy Device Info"
   sleep 0.5
   clipboard_is $'Vendor: Talvex\nProduct: TD-70 USB-C Dock\nFWVersion: 2.1.0'
   xdotool key ctrl+q
@@ -336,7 +346,15 @@ case_upgrade_success() {
 
 case_upgrade_failed() {
   start_upgrade "$images/dock-corrupt.bin"
-  finish_upgrade NO 'Upgrade tool exited abnormally!'
+  # The details say why (the tool's own words, its exit status and its log):
+  # shown for the screenshot; what they hold is checked by the widget tests.
+  wait_for_log '\[Upgrade\] Success: NO'
+  wait_for_window Quorvale >/dev/null
+  sleep 0.5
+  click_named "push button:$(say 'Show Details...' 显示详情...)"
+  sleep 0.5
+  import -window root "$artifacts/$case_name-details.png"
+  finish_upgrade NO "$(say 'Upgrade tool exited abnormally!' 升级工具异常退出！)"
   grep -q 'Firmware update failed: payload CRC-32 mismatch' "$log" || fail "no tool output in the log"
 }
 
@@ -538,6 +556,24 @@ while True:
   export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/dead-bus
 }
 
+# No firmware tool in either place: a line under the table says so and where
+# it is looked for, "Upgrade Firmware" cannot be chosen; the tool copied in
+# while the program runs is found, the line goes and the version is read.
+case_missing_tool() {
+  sleep 1
+  import -window root "$artifacts/$case_name.png"
+  read_atspi "$work/names"
+  grep -q "^label:$(say 'The firmware tool Talvex_Firmware_Update is missing. Quorvale looks for it in ' \
+                        '缺少固件工具 Talvex_Firmware_Update。Quorvale 会在 ')$work/bin" "$work/names" \
+    || fail "no line about the missing tool: $(cat "$work/names")"
+  grep -q '\[Sync\] Launching firmware tool' "$log" && fail "a launch line names a tool that is not there"
+  cp "$simulator" "$work/bin/"
+  wait_for_log '\[Sync\] Found firmware version: 1.0.3$'
+  read_atspi "$work/names"
+  ! grep -q "^label:$(say 'The firmware tool' '缺少固件工具')" "$work/names" || fail "the line stayed after the tool came"
+}
+prepare_missing_tool() { rm "$work/bin/$(basename "$simulator")"; }
+
 case_quit_shortcut() {
   xdotool key ctrl+q
   poll 50 eval '! kill -0 "$group" 2>/dev/null' || fail "still running after Ctrl+Q"
@@ -564,7 +600,7 @@ run_case() {
 
   # Row 0 of the table, below the menu bar and the header.
   row_x=$((X + 200)) row_y=$((Y + 55)) row_height=30
-  if [ "$case_name" != no_dock ]; then
+  if [ "$case_name" != no_dock ] && [ "$case_name" != missing_tool ]; then
     # The first scan runs the version query before the window can repaint.
     poll 50 grep -q '\[Sync\] Found firmware version: 1.0.3$' "$log" || fail "no version found"
     elapsed_ms=$(( ($(date +%s%N) - started) / 1000000 ))

@@ -156,7 +156,8 @@ TEST_F(VersionQuery, MissingToolFailsToLaunch)
     const FirmwareTool tool = findFirmwareTool({none, m_dir.filePath(QStringLiteral("libexec"))});
     const Query q = query(tool);
     EXPECT_EQ(q.version, std::nullopt);
-    EXPECT_EQ(q.lines, QStringList({Launching + tool.path, "[Sync] Failed to launch: " + tool.problem}));
+    // No launch line naming a path where nothing is.
+    EXPECT_EQ(q.lines, QStringList({"[Sync] Failed to launch: " + tool.problem}));
     ASSERT_TRUE(QDir::setCurrent(oldCwd));
     EXPECT_FALSE(QFile::exists(marker));
 }

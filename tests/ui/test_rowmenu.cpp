@@ -5,7 +5,12 @@
 
 #include <QClipboard>
 #include <QHeaderView>
+#include <QAccessible>
+#include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 const QString copyTitle = expectedText("Copy Device Info", "复制设备信息");
@@ -20,7 +25,8 @@ TEST(RowMenu, OpensOnlyOnARowAndCopiesIt)
 
     LogCapture log;
     EXPECT_EQ(rightClickRow(app, 1, copyTitle),
-              (QStringList{copyTitle, "-", expectedText("Upgrade Firmware", "升级固件")}));
+              (QStringList{copyTitle, expectedText("Read Version Again", "重新读取版本"), "-",
+                           expectedText("Upgrade Firmware", "升级固件")}));
     EXPECT_EQ(window.menuRow(), 1);
 
     // English labels in every language; a version not read yet is "N/A".
@@ -84,4 +90,82 @@ TEST(RowMenu, CopyActsOnTheListOfTheMoment)
     app.delegate->copyDeviceInfo();
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("Vendor: Name with %1 and %2\nProduct: Dock 1\nFWVersion: N/A"));
+}
+
+// "Read Version Again" and F5 read the docks' version at once, one query at a
+// time: asked during a query, once more after it.
+TEST(RowMenu, ReadVersionAgainAndF5)
+{
+    LaunchedApp app(1);
+    app.answer = QStringLiteral("1.0.3");
+    ASSERT_EQ(app.versionQueries, 1);
+    int running = 0, overlapping = 0;
+    app.duringQuery = [&] { overlapping += running++ > 0, --running; };
+    rightClickRow(app, 0, expectedText("Read Version Again", "重新读取版本"));
+    ASSERT_TRUE(serveUntil([&] { return app.versionQueries == 2; }, 3000));
+    // F5, and F5 again while the first is read: two queries in all, never side
+    // by side. Shortcuts reach the active window: the menu took it away.
+    app.delegate->mainWindow()->takeKeyboard();
+    ASSERT_TRUE(serveUntil([&] { return QApplication::activeWindow() == app.delegate->mainWindow(); }));
+    app.answer = QStringLiteral("2.1.0");
+    int pressedDuring = 0;
+    app.duringQuery = [&] {
+        overlapping += running++ > 0;
+        if (pressedDuring++ == 0) {
+            QTest::keyClick(app.table(), Qt::Key_F5);
+            serveUntil([] { return false; }, 50);
+        }
+        --running;
+    };
+    QTest::keyClick(app.table(), Qt::Key_F5);
+    ASSERT_TRUE(serveUntil([&] { return app.versionQueries == 4; }, 3000));
+    serveUntil([] { return false; }, 200);
+    EXPECT_EQ(app.versionQueries, 4);
+    EXPECT_EQ(overlapping, 0);
+    EXPECT_EQ(app.versions(), QStringList{"2.1.0"});
+    app.rescan(0); // nothing to read: F5 asks nothing
+    QTest::keyClick(app.table(), Qt::Key_F5);
+    serveUntil([] { return false; }, 200);
+    EXPECT_EQ(app.versionQueries, 4);
+}
+
+// Without the firmware tool a line under the table says where it is looked
+// for, and "Upgrade Firmware" cannot be chosen and says why; once the tool is
+// copied in, the line goes and the version is read.
+TEST(RowMenu, MissingToolIsSaidAndItsArrivalRead)
+{
+    QTemporaryDir dir;
+    const QString beside = dir.filePath(QStringLiteral("bin")), libexec = dir.filePath(QStringLiteral("libexec/quorvale"));
+    ASSERT_TRUE(QDir().mkpath(beside));
+    LaunchedApp app(1, {beside, libexec});
+    app.answer = QStringLiteral("1.0.3");
+    const auto *line = app.delegate->mainWindow()->findChild<QLabel *>(QStringLiteral("toolProblem"));
+    ASSERT_NE(line, nullptr);
+    const QString missing = expectedText("The firmware tool Talvex_Firmware_Update is missing. Quorvale looks for it in %1 and in %2.",
+                                         "缺少固件工具 Talvex_Firmware_Update。Quorvale 会在 %1 和 %2 中查找它。").arg(beside, libexec);
+    EXPECT_EQ(line->text(), missing);
+    EXPECT_TRUE(line->isVisible());
+    MyTableView *table = app.table();
+    const std::unique_ptr<QMenu> menu(
+        app.delegate->mainWindow()->tableViewMenuForEvent(table, table->viewport()->mapToGlobal(rowCenter(app, 0))));
+    QAction *upgrade = menu->actions().last();
+    EXPECT_FALSE(upgrade->isEnabled());
+    EXPECT_EQ(upgrade->toolTip(), missing);
+    QAccessibleInterface *item = QAccessible::queryAccessibleInterface(menu.get())->child(3);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(QAccessible::Description), missing);
+
+    // Copied in, in a folder made meanwhile; not executable yet, then made so.
+    const int queries = app.versionQueries;
+    ASSERT_TRUE(QDir().mkpath(libexec));
+    QFile tool(libexec + QStringLiteral("/Talvex_Firmware_Update"));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\n") > 0);
+    tool.close();
+    ASSERT_TRUE(serveUntil([&] { return line->text() != missing; }, 3000));
+    EXPECT_EQ(line->text(), expectedText("The firmware tool %1 cannot be run: it is not executable.",
+                                         "无法运行固件工具 %1：它不可执行。").arg(tool.fileName()));
+    ASSERT_TRUE(tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(serveUntil([&] { return line->text().isEmpty(); }, 3000));
+    EXPECT_FALSE(line->isVisible());
+    ASSERT_TRUE(serveUntil([&] { return app.versionQueries == queries + 1; }, 3000));
 }

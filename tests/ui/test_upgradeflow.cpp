@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <QDesktopServices>
 #include <QDir>
+#include <QUrl>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +23,15 @@
 #include <QTemporaryDir>
 
 namespace {
+// Stands in for the desktop's viewer: what it was asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
 // Types a path into the dialog's file name field and accepts it, as a person would.
 void choose(FirmwareFileDialog *dialog, const QString &path)
 {
@@ -214,7 +225,7 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
     EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
     EXPECT_EQ(result.headline, expectedText("Upgrade Success", "升级成功"));
     EXPECT_EQ(result.text, expectedText("Firmware upgrade successful!", "固件升级成功！"));
-    EXPECT_EQ(result.buttons, QStringList{expectedText("OK", "确定")});
+    EXPECT_EQ(result.buttons, (QStringList{expectedText("OK", "确定"), expectedText("Open Log", "打开日志")}));
     EXPECT_TRUE(result.applicationModal);
     EXPECT_FALSE(progressVisible); // closed before the alert
     EXPECT_TRUE(log.contains(QStringLiteral("[Upgrade] Success: YES, Message: ") + result.text));
@@ -236,16 +247,27 @@ TEST_F(Fixture, ConfirmedUpgradeRunsAloneAndReports)
 TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
 {
     const QString abnormal = expectedText("Upgrade tool exited abnormally!", "升级工具异常退出！");
+    // details: what the alert's details must begin with, where they show the
+    // tool's lines; the status line that follows.
+    const QString failure = expectedText("What the tool said went wrong:\n", "工具报告的问题：\n");
+    const QString last = expectedText("The tool's last lines:\n", "工具输出的最后几行：\n");
     const struct {
         const char *name, *timeout, *paceMs, *file;
-        QString headline, text, logged;
+        QString headline, text, logged, details, status;
     } cases[] = {
-        {"corrupt image", "600", "1", "bad.bin", expectedText("Upgrade Failed", "升级失败"), abnormal, {}},
+        {"corrupt image", "600", "1", "bad.bin", expectedText("Upgrade Failed", "升级失败"), abnormal, {},
+         failure + "Firmware update failed: payload CRC-32 mismatch", expectedText("Exit status: 1", "退出状态：1")},
         {"no tool", "600", "1", "dock.bin", expectedText("Upgrade Failed", "升级失败"),
-         expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: "), {}},
+         expectedText("Failed to launch upgrade tool: ", "无法启动升级工具: "), {},
+         expectedText("Talvex_Firmware_Update is looked for in:\n", "Talvex_Firmware_Update 的查找位置：\n")
+             + dir.filePath(QStringLiteral("none")), {}},
         {"silent past the stored limit", "1", "1500", "dock.bin", expectedText("Upgrade Failed", "升级失败"), abnormal,
-         "[Upgrade] No output from firmware tool for 1 seconds; stopping it"},
-        {"no limit", "0", "1", "dock.bin", expectedText("Upgrade Success", "升级成功"), {}, {}},
+         "[Upgrade] No output from firmware tool for 1 seconds; stopping it", last + "Scanning USB bus for 21C4:B070 ...",
+         expectedText("Ended by signal 15", "被信号 15 终止")},
+        {"no limit", "0", "1", "dock.bin", expectedText("Upgrade Success", "升级成功"), {}, {},
+         last + "Writing block 7/8 (87%)\nWriting block 8/8 (100%)\nVerifying ...\nActivating new image ...\n"
+             "Firmware update completed",
+         expectedText("Exit status: 0", "退出状态：0")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,7 +286,31 @@ TEST_F(Fixture, RunsEndAsTheyWentAndApplyTheStoredTimeout)
         EXPECT_TRUE(result.text.startsWith(c.text)) << result.text.toStdString();
         EXPECT_FALSE(app->monitor().versionQueried());
         EXPECT_TRUE(c.logged.isEmpty() || log.contains(c.logged));
+        // Details say why: the tool's lines that matter, how it ended, its log.
+        EXPECT_TRUE(result.details.startsWith(c.details)) << result.details.toStdString();
+        const QString saved = log.texts().filter(QStringLiteral("[Upgrade] Output saved to: ")).value(0).section(QStringLiteral("to: "), 1);
+        if (!c.status.isEmpty()) {
+            EXPECT_TRUE(result.details.endsWith("\n\n" + c.status + '\n' + expectedText("Saved log: ", "保存的日志：") + saved))
+                << result.details.toStdString();
+            EXPECT_EQ(result.buttons, (QStringList{expectedText("OK", "确定"), expectedText("Open Log", "打开日志")}));
+        } else {
+            EXPECT_EQ(result.buttons, QStringList{expectedText("OK", "确定")});
+        }
     }
+}
+
+// "Open Log" opens the run's saved log with the desktop's viewer.
+TEST_F(Fixture, OpenLogOpensTheSavedLog)
+{
+    UrlCatcher handler;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &handler, "open");
+    LogCapture log;
+    AlertAnswer result(1);
+    flash("bad.bin");
+    EXPECT_TRUE(serveUntil([&] { return !upgrades().upgradeInProgress() && result.seen(); }));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    const QString saved = log.texts().filter(QStringLiteral("[Upgrade] Output saved to: ")).value(0).section(QStringLiteral("to: "), 1);
+    EXPECT_EQ(handler.urls, QList<QUrl>{QUrl::fromLocalFile(saved)});
 }
 
 // Another copy of the program flashing a dock: no upgrade here, no version
@@ -493,3 +539,5 @@ TEST(VersionQueryLock, TheQueryToolHoldsItsShare)
         QFile::remove(line.section(QStringLiteral("saved to: "), 1));
 }
 } // namespace
+
+#include "test_upgradeflow.moc"
