@@ -138,7 +138,7 @@ TEST(UpgradeRun, LogsSavesAndJudgesEachEnding)
         const QStringList files = QDir(logDir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
         const std::string dump = r.lines.join(QStringLiteral("\n--\n")).toStdString();
         EXPECT_LT(r.elapsedMs, 4000);
-        ASSERT_GE(r.lines.size(), 3) << dump;
+        ASSERT_GE(r.lines.size(), 2) << dump;
         // The tool is given a copy of the image, gone once the run is over.
         const QString copy = r.lines.takeFirst().section(QStringLiteral("image: "), 1);
         EXPECT_TRUE(copy.startsWith(logDir + QStringLiteral("/quorvale-image-")) && copy.endsWith(QLatin1String(c.image)))
