@@ -231,6 +231,9 @@ case_chinese_menu() {
   expect_lines "$names" 'table column header:制造商' 'table column header:产品' 'table column header:固件版本' \
                'menu item:偏好设置' 'menu item:退出 quorvale' 'menu item:复制设备信息' 'menu item:重新读取版本' \
                'menu item:升级固件'
+  # The log stays English, the C library's words in it too.
+  kill -TERM "$(quorvale_pid)"
+  wait_for_log 'Quit requested by signal 15 (Terminated)$'
 }
 
 case_a11y_en() {
