@@ -7,7 +7,7 @@ include(GNUInstallDirs)
 find_program(QUORVALE_GZIP gzip REQUIRED)
 
 # One page per installed program, written by hand in docs/man.
-set(QUORVALE_MAN_PAGES quorvale.1)
+set(QUORVALE_MAN_PAGES quorvale.1 quorvale-cli.1)
 
 set(QUORVALE_CONTACT "Quorvale Dev <dev@quorvale.invalid>")
 set(docs ${CMAKE_BINARY_DIR}/docs)

@@ -12,7 +12,9 @@ namespace {
 const QString MoreThanOneDockLine =
     QStringLiteral("[Upgrade] More than one dock is connected; the firmware tool cannot tell them apart");
 
-FlashResult resultOf(const FlashOutcome &outcome)
+} // namespace
+
+FlashResult flashResultOf(const FlashOutcome &outcome)
 {
     using Kind = FlashOutcome::Kind;
     switch (outcome.kind) {
@@ -41,6 +43,8 @@ FlashResult resultOf(const FlashOutcome &outcome)
     }
     return FlashResult::Refused;
 }
+
+namespace {
 // The attempt as it stands before the tool runs; the copy's size and digest
 // where the image was copied.
 FlashRecord flashRecordStart(const DeviceRecord &dock, const QString &imagePath, const ImageCopy &copy,
@@ -235,7 +239,7 @@ void FlashJob::record()
     if (!m_outcome.historyId)
         return;
     row.ended = QDateTime::currentDateTimeUtc();
-    row.result = resultOf(m_outcome);
+    row.result = flashResultOf(m_outcome);
     row.message = m_outcome.message;
     row.logPath = m_outcome.report.logPath;
     row.outputTail = m_outcome.report.outputTail;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devices/devicelist.h"
+#include "history/flashrecord.h"
 #include "flash/sleepinhibitor.h"
 #include "tool/firmwaretool.h"
 #include "tool/toollock.h"
@@ -54,6 +55,10 @@ struct FlashOutcome {
     QString headline, message, details;
     std::optional<qint64> historyId; // the attempt's row, where one was written
 };
+
+// What an outcome goes on record as: a refusal before the tool, a tool that
+// could not start, or the run's verdict.
+FlashResult flashResultOf(const FlashOutcome &outcome);
 
 // One firmware upgrade past the user's confirmation, without any window, for
 // the window program and the command line alike: a fresh look at the docks

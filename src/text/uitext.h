@@ -118,6 +118,93 @@ inline constexpr UiText ToolMissing{"The firmware tool Talvex_Firmware_Update is
 inline constexpr UiText ToolNotExecutable{"The firmware tool %@ cannot be run: it is not executable.",
                                           "无法运行固件工具 %@\uFF1A它不可执行\u3002"};
 inline constexpr UiText ReadVersionAgain{"Read Version Again", "重新读取版本"};
+// The command line, quorvale-cli: its help, its refusals and its reports.
+inline constexpr UiText CliHelp{
+    "Usage: quorvale-cli COMMAND [OPTIONS]\n"
+    "Lists Talvex docks, reads their firmware version and upgrades it, without a window.\n\n"
+    "Commands:\n"
+    "  list             the docks connected now, with their firmware version\n"
+    "  upgrade IMAGE    flashes the image on the one dock connected\n"
+    "  history          the upgrades on record, newest first\n"
+    "  wait             waits until a dock is connected\n\n"
+    "Every command takes --json (one JSON document on standard output) and --help.\n"
+    "  --version        prints the program's version\n\n"
+    "Exit status: 0 done, 1 failure, 2 nothing to do, 3 no dock found, 64 usage error.",
+    "用法\uFF1Aquorvale-cli 命令 [选项]\n"
+    "无需窗口即可列出 Talvex 扩展坞\u3001读取并升级其固件版本\u3002\n\n"
+    "命令\uFF1A\n"
+    "  list             当前连接的扩展坞及其固件版本\n"
+    "  upgrade IMAGE    将映像刷写到唯一连接的扩展坞\n"
+    "  history          升级记录\uFF0C最新的在前\n"
+    "  wait             等待扩展坞连接\n\n"
+    "每个命令都接受 --json\uFF08在标准输出上输出一个 JSON 文档\uFF09和 --help\u3002\n"
+    "  --version        显示程序版本\n\n"
+    "退出状态\uFF1A0 完成\uFF0C1 失败\uFF0C2 无事可做\uFF0C3 未找到扩展坞\uFF0C64 用法错误\u3002"};
+inline constexpr UiText CliListHelp{
+    "Usage: quorvale-cli list [--json]\n"
+    "Lists the docks connected now: manufacturer, product and firmware version.\n"
+    "Exit status: 0 docks listed, 2 no dock connected.",
+    "用法\uFF1Aquorvale-cli list [--json]\n"
+    "列出当前连接的扩展坞\uFF1A制造商\u3001产品和固件版本\u3002\n"
+    "退出状态\uFF1A0 已列出\uFF0C2 未连接扩展坞\u3002"};
+inline constexpr UiText CliUpgradeHelp{
+    "Usage: quorvale-cli upgrade IMAGE [--yes] [--timeout SECONDS] [--verbose] [--json]\n"
+    "Flashes the image on the one dock connected, after a question on the terminal.\n"
+    "  --yes              upgrades without asking (needed without a terminal)\n"
+    "  --timeout SECONDS  the longest the tool may go without printing, 0 to 86400\n"
+    "                     (0: no limit); the Preferences' value by default\n"
+    "  --verbose          shows the tool's output\n"
+    "Exit status: 0 upgraded, 1 failed or refused, 3 no dock connected.",
+    "用法\uFF1Aquorvale-cli upgrade IMAGE [--yes] [--timeout SECONDS] [--verbose] [--json]\n"
+    "在终端上确认后\uFF0C将映像刷写到唯一连接的扩展坞\u3002\n"
+    "  --yes              不询问直接升级\uFF08没有终端时必须使用\uFF09\n"
+    "  --timeout SECONDS  工具不输出任何内容的最长时间\uFF0C0 到 86400\n"
+    "                     \uFF080\uFF1A不限制\uFF09\uFF1B默认为偏好设置中的值\n"
+    "  --verbose          显示工具的输出\n"
+    "退出状态\uFF1A0 已升级\uFF0C1 失败或被拒绝\uFF0C3 未连接扩展坞\u3002"};
+inline constexpr UiText CliHistoryHelp{
+    "Usage: quorvale-cli history [--limit N] [--json]\n"
+    "The upgrades on record, newest first; --limit N shows the N newest.",
+    "用法\uFF1Aquorvale-cli history [--limit N] [--json]\n"
+    "升级记录\uFF0C最新的在前\uFF1B--limit N 只显示最新的 N 条\u3002"};
+inline constexpr UiText CliWaitHelp{
+    "Usage: quorvale-cli wait [--timeout SECONDS] [--json]\n"
+    "Waits until a dock is connected and lists it; --timeout gives up after so many\n"
+    "seconds (0 to 86400; 0, the default, waits without a limit).\n"
+    "Exit status: 0 a dock is connected, 3 none within the timeout.",
+    "用法\uFF1Aquorvale-cli wait [--timeout SECONDS] [--json]\n"
+    "等待扩展坞连接并列出它\uFF1B--timeout 在指定秒数后放弃\n"
+    "\uFF080 到 86400\uFF1B默认的 0 表示无限等待\uFF09\u3002\n"
+    "退出状态\uFF1A0 已连接扩展坞\uFF0C3 超时仍未连接\u3002"};
+inline constexpr UiText CliNoCommand{"No command given. Try \"quorvale-cli --help\".",
+                                     "未指定命令\u3002请尝试 \"quorvale-cli --help\"\u3002"};
+inline constexpr UiText CliUnknownCommand{"Unknown command %@. Try \"quorvale-cli --help\".",
+                                          "未知命令 %@\u3002请尝试 \"quorvale-cli --help\"\u3002"};
+inline constexpr UiText CliUnknownOption{"Unknown option %@. Try \"quorvale-cli %@ --help\".",
+                                         "未知选项 %@\u3002请尝试 \"quorvale-cli %@ --help\"\u3002"};
+inline constexpr UiText CliMissingValue{"%@ needs a value. Try \"quorvale-cli %@ --help\".",
+                                        "%@ 需要一个值\u3002请尝试 \"quorvale-cli %@ --help\"\u3002"};
+inline constexpr UiText CliExtraArgument{"Unexpected argument %@. Try \"quorvale-cli %@ --help\".",
+                                         "多余的参数 %@\u3002请尝试 \"quorvale-cli %@ --help\"\u3002"};
+inline constexpr UiText CliMissingImage{"upgrade needs the image file. Try \"quorvale-cli upgrade --help\".",
+                                        "upgrade 需要映像文件\u3002请尝试 \"quorvale-cli upgrade --help\"\u3002"};
+inline constexpr UiText CliBadTimeout{"--timeout takes a whole number of seconds from 0 to 86400, not %@.",
+                                      "--timeout 需要 0 到 86400 之间的整数秒数\uFF0C而不是 %@\u3002"};
+inline constexpr UiText CliBadLimit{"--limit takes a whole number from 0 up, not %@.",
+                                    "--limit 需要一个不小于 0 的整数\uFF0C而不是 %@\u3002"};
+inline constexpr UiText CliNoDock{"No dock is connected.", "未连接扩展坞\u3002"};
+inline constexpr UiText CliDockGone{"The dock is no longer connected. Nothing was written to the dock.",
+                                    "扩展坞已不再连接\u3002未向扩展坞写入任何内容\u3002"};
+inline constexpr UiText CliConfirmPrompt{"Upgrade? [y/N] ", "是否升级\uFF1F[y/N] "};
+inline constexpr UiText CliNotConfirmed{"Not upgraded: the upgrade was not confirmed.", "未升级\uFF1A升级未被确认\u3002"};
+inline constexpr UiText CliNoTerminal{"Not upgraded: there is no terminal to ask for confirmation. Add --yes to upgrade without asking.",
+                                      "未升级\uFF1A没有可用于确认的终端\u3002添加 --yes 可不经询问直接升级\u3002"};
+inline constexpr UiText CliFlashGoesOn{"The firmware upgrade goes on; quorvale-cli will stop when it ends.",
+                                       "固件升级仍在继续\uFF1Bquorvale-cli 将在升级结束后停止\u3002"};
+inline constexpr UiText CliVersionNow{"Firmware version now: %@", "当前固件版本\uFF1A%@"};
+inline constexpr UiText CliToolOutput{"The tool's output:", "工具的输出\uFF1A"};
+inline constexpr UiText CliNoHistory{"No upgrades on record.", "没有升级记录\u3002"};
+inline constexpr UiText CliWaitTimedOut{"No dock was connected within %@ seconds.", "%@ 秒内未连接扩展坞\u3002"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};
@@ -138,5 +225,9 @@ inline constexpr UiText All[] = {
     AboutQuorvale, AboutVersion, AboutLicense, AboutToolFolders, AboutSettings,
     AboutHistory, AboutLogs, DetailsLastLines, DetailsFailureLines, DetailsExitStatus, DetailsSignal, DetailsLog,
     ToolMissing, ToolNotExecutable, ReadVersionAgain,
+    CliHelp, CliListHelp, CliUpgradeHelp, CliHistoryHelp, CliWaitHelp, CliNoCommand, CliUnknownCommand,
+    CliUnknownOption, CliMissingValue, CliExtraArgument, CliMissingImage, CliBadTimeout, CliBadLimit, CliNoDock,
+    CliDockGone, CliConfirmPrompt, CliNotConfirmed, CliNoTerminal, CliFlashGoesOn, CliVersionNow, CliToolOutput,
+    CliNoHistory, CliWaitTimedOut,
 };
 } // namespace Ui
