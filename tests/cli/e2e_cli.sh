@@ -353,6 +353,42 @@ case_history() {
   expect_json 'd["upgrades"][1]["dock"]["manufacturer"]' Talvex
 }
 
+# The fleet playbook against this machine alone, its dock the testbed's: the
+# command module's quorvale-cli inherits the testbed from ansible-playbook.
+run_playbook() {
+  status=0
+  LD_PRELOAD=libumockdev-preload.so.0 ANSIBLE_LOCAL_TEMP=$work/ansible ANSIBLE_REMOTE_TEMP=$work/ansible \
+    ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3 \
+    ansible-playbook -i localhost, -c local "$fleet/upgrade-docks.yml" -e fleet_hosts=all \
+      -e "image=$image" -e target_version=2.1.0 -e "quorvale_cli=$work/bin/quorvale-cli" \
+      -e "fleet_image_dir=$work/fleet-image" -e "fleet_summary=$work/out" "$@" >"$work/err" 2>&1 || status=$?
+}
+case_fleet() {
+  fleet=$here/../../docs/fleet
+  start_testbed demo
+  run_playbook
+  expect_status 0
+  expect_json 'd["targetVersion"]' 2.1.0
+  expect_json '[h["host"] for h in d["hosts"]]' "['localhost']"
+  expect_json 'd["hosts"][0]["status"]' upgraded
+  expect_json 'd["hosts"][0]["exitStatus"]' 0
+  expect_json 'd["hosts"][0]["upgrade"]["versionBefore"]' 1.0.3
+  expect_json 'd["hosts"][0]["upgrade"]["versionAfter"]' 2.1.0
+  [ "$(dock_version)" = 2.1.0 ] || fail "the dock was not flashed"
+  # Again: the dock reports the image's version, nothing to do.
+  run_playbook
+  expect_status 0
+  expect_json 'd["hosts"][0]["status"]' 'up to date'
+  expect_json 'd["hosts"][0]["upgrade"]' None
+  expect_json 'd["hosts"][0]["docks"][0]["version"]' 2.1.0
+  # A flash that fails stops the rollout, and the summary says so.
+  echo 1.0.3 >"$TALVEX_SIM_STATE"
+  TALVEX_SIM_MISBEHAVE=exit1 run_playbook
+  [ "$status" != 0 ] || fail "a failed flash did not fail the run"
+  expect_json 'd["hosts"][0]["status"]' failed
+  expect_json 'd["hosts"][0]["exitStatus"]' 1
+}
+
 declare -F "case_$case_name" >/dev/null || { echo "no case '$case_name'" >&2; exit 2; }
 "case_$case_name"
 rm -rf "$work"

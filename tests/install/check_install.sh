@@ -23,16 +23,18 @@ for t in desktop-file-validate appstreamcli dpkg-deb dpkg-shlibdeps dpkg-parsech
 done
 
 expected="usr/bin/quorvale
+usr/bin/quorvale-cli
 usr/lib/udev/rules.d/70-quorvale-dock.rules
 usr/share/applications/org.quorvale.Quorvale.desktop
 usr/share/doc/quorvale/changelog.gz
 usr/share/doc/quorvale/copyright
 usr/share/icons/hicolor/scalable/apps/org.quorvale.Quorvale.svg
+usr/share/man/man1/quorvale-cli.1.gz
 usr/share/man/man1/quorvale.1.gz
 usr/share/metainfo/org.quorvale.Quorvale.metainfo.xml"
 
 # Files, and empty folders with a trailing slash, under $1/usr.
-tree() { (cd "$1" && find usr \( -type f -printf '%p\n' \) -o \( -type d -empty -printf '%p/\n' \) | sort); }
+tree() { (cd "$1" && find usr \( -type f -printf '%p\n' \) -o \( -type d -empty -printf '%p/\n' \) | LC_ALL=C sort); }
 check_tree() {
   diff <(echo "$expected") <(tree "$1") || fail "$2 holds other files than expected (< expected, > found)"
 }
@@ -189,4 +191,21 @@ sed -n 's/.*\[Sync\] Output saved to: //p' "$log" | while IFS= read -r saved; do
 grep -q '\[Sync\] Found firmware version: 1\.0\.3$' "$log" || { cat "$log" >&2; fail "the installed program read no version"; }
 launched=$(sed -n 's/.*\[Sync\] Launching firmware tool at: //p' "$log" | head -n 1)
 [ "$launched" = "$libexec/Talvex_Firmware_Update" ] || fail "the installed program ran '$launched', not $libexec/Talvex_Firmware_Update"
+
+# The installed command line, beside the same tool, over the same fake dock:
+# its version, and the dock listed as JSON with the version read through the
+# tool in ../libexec/quorvale; no GUI library loaded.
+cli() {
+  (cd "$tmp/run" && XDG_RUNTIME_DIR=$tmp/run/runtime XDG_CONFIG_HOME=$tmp/run/config XDG_STATE_HOME=$tmp/run/state \
+     TALVEX_SIM_STATE=$tmp/run/dock-state TALVEX_SIM_VERSION=1.0.3 \
+     exec umockdev-run --device "$devices" -- "$root/usr/bin/quorvale-cli" "$@")
+}
+[ "$(cli --version)" = "quorvale-cli $version" ] || fail "quorvale-cli --version: $(cli --version)"
+cli list --json >"$tmp/run/list.json" 2>"$tmp/run/cli.log" || { cat "$tmp/run/cli.log" >&2; fail "quorvale-cli list --json failed"; }
+sed -n 's/.*\[Sync\] Output saved to: //p' "$tmp/run/cli.log" | while IFS= read -r saved; do rm -f -- "$saved"; done
+python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); assert d["docks"][0]["version"] == "1.0.3", d' \
+  "$tmp/run/list.json" || fail "quorvale-cli listed no dock with version 1.0.3"
+launched=$(sed -n 's/.*\[Sync\] Launching firmware tool at: //p' "$tmp/run/cli.log" | head -n 1)
+[ "$launched" = "$libexec/Talvex_Firmware_Update" ] || fail "quorvale-cli ran '$launched'"
+! ldd "$root/usr/bin/quorvale-cli" | grep -E 'libQt6(Gui|Widgets)' >&2 || fail "quorvale-cli links a GUI library"
 echo "install and package: OK"
