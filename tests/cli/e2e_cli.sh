@@ -26,6 +26,8 @@ fail() {
   exit 1
 }
 cleanup() {
+  # The tool's outputs the program saved under /tmp go with the case.
+  [ ! -f "$work/saved" ] || while IFS= read -r saved; do rm -f -- "$saved"; done <"$work/saved"
   exec 7>&- 2>/dev/null || true
   [ -z "${holder_pid:-}" ] || wait "$holder_pid" 2>/dev/null || true
   [ -z "${helpers:-}" ] || kill $helpers 2>/dev/null || true
@@ -50,7 +52,9 @@ plug_dock() { echo plug >&7; }
 run_cli() {
   status=0
   umockdev-wrapper "$work/bin/quorvale-cli" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
+  saved_logs
 }
+saved_logs() { sed -n 's/.*\] Output saved to: //p' "$work/err" "$work/out" >>"$work/saved" 2>/dev/null || true; }
 expect_status() { [ "$status" = "$1" ] || fail "exit status $status, expected $1"; }
 # A value of the JSON document on standard output, by a Python expression on d;
 # the whole of standard output must be that one document.
@@ -280,6 +284,7 @@ case_ctrl_c() {
   LD_PRELOAD=libumockdev-preload.so.0 python3 "$here/pty_run.py" "$work/out" \
     --when '[y/N]' --send 'y\r' --when 'do not disconnect' --send '\x03' --when 'goes on' --send '\x03' \
     -- "$work/bin/quorvale-cli" upgrade "$image" || status=$?
+  saved_logs
   expect_status 0
   grep -q 'Confirm Firmware Upgrade' "$work/out" || fail "no question"
   grep -q 'The firmware upgrade goes on; quorvale-cli will stop when it ends.' "$work/out" || fail "no word that it goes on"
@@ -292,6 +297,7 @@ case_ctrl_c() {
   status=0
   LD_PRELOAD=libumockdev-preload.so.0 python3 "$here/pty_run.py" "$work/out" --when '[y/N]' --send '\x03' \
     -- "$work/bin/quorvale-cli" upgrade "$work/firmware/dock-corrupt.bin" || status=$?
+  saved_logs
   expect_status 1
   grep -q 'Quit requested by signal 2' "$work/out" || fail "the signal was not logged"
 }
@@ -307,6 +313,7 @@ case_wait_plugged() {
   plug_dock
   status=0
   wait $waiter || status=$?
+  saved_logs
   expect_status 0
   expect_json 'd["docks"][0]["serial"]' TVX-PLUGGED-1
   expect_json 'd["docks"][0]["version"]' 1.0.3
@@ -362,6 +369,7 @@ run_playbook() {
     ansible-playbook -i localhost, -c local "$fleet/upgrade-docks.yml" -e fleet_hosts=all \
       -e "image=$image" -e target_version=2.1.0 -e "quorvale_cli=$work/bin/quorvale-cli" \
       -e "fleet_image_dir=$work/fleet-image" -e "fleet_summary=$work/out" "$@" >"$work/err" 2>&1 || status=$?
+  saved_logs
 }
 case_fleet() {
   fleet=$here/../../docs/fleet
@@ -391,5 +399,7 @@ case_fleet() {
 
 declare -F "case_$case_name" >/dev/null || { echo "no case '$case_name'" >&2; exit 2; }
 "case_$case_name"
+cleanup
+trap - EXIT
 rm -rf "$work"
 echo "PASS ($case_name)"

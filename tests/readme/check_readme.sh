@@ -29,6 +29,7 @@ while read -r command; do
     *bench/hotplug/bench_hotplug) run=(umockdev-wrapper "$build/bench/hotplug/bench_hotplug") ;;
     "bench/idle_cpu.sh build "*) run=(bash "$src/bench/idle_cpu.sh" "$build" 1) ;;
     "bench/startup.sh build "*) run=(bash "$src/bench/startup.sh" "$build" 1) ;;
+    "bench/cli.sh build "*) run=(bash "$src/bench/cli.sh" "$build" 1) ;;
     *) fail "the README names a benchmark this test does not know how to run briefly: $command" ;;
   esac
   output=$(cd "$src" && "${run[@]}" 2>&1) || true
