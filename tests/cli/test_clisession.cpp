@@ -163,9 +163,17 @@ TEST_F(Session, AsksAndTakesTheAnswer)
 TEST_F(Session, SignalNeverCutsTheFlash)
 {
     testbed.addDock();
-    const int status = run({"upgrade", image(), "--yes", "--json", "--timeout", "60"}, [](CliSession &session) {
-        QTimer::singleShot(300ms, &session, [&session] { session.signalReceived(SIGINT); });
-        QTimer::singleShot(400ms, &session, [&session] { session.signalReceived(SIGTERM); });
+    // Once the tool runs: its status line is out.
+    QTimer flashing;
+    const int status = run({"upgrade", image(), "--yes", "--json", "--timeout", "60"}, [&](CliSession &session) {
+        QObject::connect(&flashing, &QTimer::timeout, &session, [&] {
+            if (!err.contains("do not disconnect"))
+                return;
+            flashing.stop();
+            session.signalReceived(SIGINT);
+            QTimer::singleShot(100ms, &session, [&session] { session.signalReceived(SIGTERM); });
+        });
+        flashing.start(10);
     });
     EXPECT_EQ(status, int(ExitStatus::Done));
     const QJsonObject result = json();
