@@ -10,6 +10,7 @@
 #include "text/upgradetexts.h"
 #include "tool/imagefile.h"
 #include "ui/firmwarefiledialog.h"
+#include "ui/mainwindow.h"
 #include "ui/presentwindow.h"
 #include "ui/upgradeprogresswindow.h"
 
@@ -241,6 +242,6 @@ void UpgradeController::runAlert(const QString &headline, const QString &text, c
 // window the user closed stays closed.
 void UpgradeController::giveBackKeyboard()
 {
-    if (m_window && m_window->isVisible())
-        presentWindow(m_window);
+    if (m_window)
+        m_window->takeKeyboard();
 }

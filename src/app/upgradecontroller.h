@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class MainWindow;
 class UpgradeProgressWindow;
 
 // One firmware upgrade from the user's request to the result alert: the file
@@ -25,7 +26,7 @@ public:
     ~UpgradeController() override;
 
     // The window the file dialog belongs to; it gets the keyboard back after an alert.
-    void setMainWindow(QWidget *window) { m_window = window; }
+    void setMainWindow(MainWindow *window) { m_window = window; }
 
     // Asks for an image for this dock, then for confirmation, then flashes it.
     void upgradeFirmware(const DeviceRecord &dock);
@@ -74,7 +75,7 @@ private:
 
     const QString m_settingsPath;
     const FlashSetup m_setup;
-    QPointer<QWidget> m_window;
+    QPointer<MainWindow> m_window;
     DeviceRecord m_dock; // the dock the user picked, as listed then
     std::unique_ptr<UpgradeProgressWindow> progressWindow;
     std::unique_ptr<FlashJob> m_job;

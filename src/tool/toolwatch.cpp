@@ -26,7 +26,6 @@ FirmwareToolWatch::FirmwareToolWatch(ToolDirectories dirs, QObject *parent)
     m_settle.setInterval(300);
     connect(&m_settle, &QTimer::timeout, this, &FirmwareToolWatch::look);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &FirmwareToolWatch::watch);
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &FirmwareToolWatch::watch);
     watch();
     m_settle.stop();
 }
@@ -35,14 +34,12 @@ FirmwareToolWatch::FirmwareToolWatch(ToolDirectories dirs, QObject *parent)
 void FirmwareToolWatch::watch()
 {
     // What is watched follows what exists: a folder made, the tool put in it.
+    // A folder's watch also tells of its files' mode changing (made executable).
     QStringList paths;
-    for (const QString &dir : {m_dirs.executableDir, m_dirs.resourceDir}) {
+    for (const QString &dir : {m_dirs.executableDir, m_dirs.resourceDir})
         if (const QString watched = nearestExisting(QDir::cleanPath(dir)); !watched.isEmpty())
             paths << watched;
-        if (const QString tool = dir + QLatin1Char('/') + QLatin1String(FirmwareToolName); QFileInfo::exists(tool))
-            paths << tool; // its mode changing (made executable) is an event of the file's own
-    }
-    const QStringList watched = m_watcher.directories() + m_watcher.files();
+    const QStringList watched = m_watcher.directories();
     for (const QString &path : watched)
         if (!paths.contains(path))
             m_watcher.removePath(path);

@@ -1,3 +1,4 @@
+#include "flash/flashjob.h"
 #include "flash/sleepinhibitor.h"
 #include "guitest.h"
 #include "logcapture.h"
@@ -124,7 +125,7 @@ TEST(SleepInhibitor, HoldsLogindsLockUntilReleased)
 }
 
 // A whole upgrade: logind's lock is held while the tool flashes and given
-// back once the run has ended, and the upgrade waited for logind's answer.
+// back as the run ends, also while whoever started it keeps the job.
 TEST(SleepInhibitor, UpgradeHoldsTheLockForTheFlashOnly)
 {
     FakeLogind logind;
@@ -134,23 +135,21 @@ TEST(SleepInhibitor, UpgradeHoldsTheLockForTheFlashOnly)
     ASSERT_EQ(QProcess::execute(QStringLiteral(MAKE_FIRMWARE_IMAGE_PATH), {"--version", "2.1.0", "--out", image}), 0);
     qputenv("TALVEX_SIM_PACE_MS", "30");
     qputenv("TALVEX_SIM_STATE", dir.filePath(QStringLiteral("state")).toLocal8Bit());
-    LaunchedApp app(1, {QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}});
-    UpgradeController &upgrades = app.delegate->upgrades();
-    LogCapture log;
+    const DeviceList docks{{QStringLiteral("Talvex"), QStringLiteral("TD-70"), QStringLiteral("1.0.3"),
+                            QStringLiteral("/sys/bus/usb/devices/1-2"), 1, 3}};
+    FlashSetup setup;
+    setup.tools = {QFileInfo(QStringLiteral(TALVEX_SIMULATOR_PATH)).path(), {}};
+    setup.docks = {[&] { return docks; }, [&] { return docks; }};
+    setup.lockPath = dir.filePath(QStringLiteral("tool.lock"));
+    setup.imageDirectory = setup.logDirectory = dir.path();
+    FlashJob job(setup, docks.first(), image, std::chrono::seconds(600));
     bool heldWhenStarted = false;
-    EveryAlert alerts;
-    upgrades.upgradeFirmware(app.monitor().devices().at(0));
-    QCoreApplication::processEvents();
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-            dialog->reject();
-    upgrades.performFirmwareUpgradeWithFilePath(image);
-    ASSERT_TRUE(serveUntil([&] { return !log.texts().filter(QStringLiteral("[Upgrade] Launching firmware tool at: ")).isEmpty(); }));
-    heldWhenStarted = !logind.lockReleased() && logind.lockReadEnd >= 0;
-    ASSERT_TRUE(serveUntil([&] { return !upgrades.upgradeInProgress() && !alerts.texts.isEmpty(); }));
+    QObject::connect(&job, &FlashJob::toolStarting, [&] { heldWhenStarted = logind.lockReadEnd >= 0 && !logind.lockReleased(); });
+    ASSERT_TRUE(job.start());
+    ASSERT_TRUE(serveUntil([&] { return job.isFinished(); }, 15000));
     EXPECT_TRUE(heldWhenStarted);
+    EXPECT_TRUE(job.outcome().success);
     EXPECT_TRUE(serveUntil([&] { return logind.lockReleased(); }, 2000)); // the bus lets its copies go in its own time
-    EXPECT_EQ(alerts.headlines, QStringList{"Upgrade Success"});
 }
 
 } // namespace

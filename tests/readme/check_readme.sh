@@ -19,6 +19,8 @@ awk '/^```/ { open = !open; next }
   fail "a command in the README works only with sudo"
 
 cores=$(nproc)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 commands=$(sed -n '/^## Performance/,/^## [^P]/p' "$readme" | grep -o '`[^`]*` |$' | tr -d '`|' | sed 's/ *$//' | sort -u)
 [ -n "$commands" ] || fail "no benchmark commands in the README's Performance table"
 while read -r command; do
@@ -27,6 +29,10 @@ while read -r command; do
     *bench/query/bench_version_query) run=("$build/bench/query/bench_version_query" 3) ;;
     *bench/upgrade/bench_upgrade_run) run=("$build/bench/upgrade/bench_upgrade_run" 1 1) ;;
     *bench/hotplug/bench_hotplug) run=(umockdev-wrapper "$build/bench/hotplug/bench_hotplug") ;;
+    *bench/history/bench_history) run=("$build/bench/history/bench_history" "$scratch" 50 1) ;;
+    *bench/history/bench_history" "*) run=("$build/bench/history/bench_history" "$scratch" 50 1) ;;
+    *bench/history/bench_history_window) run=(env QT_QPA_PLATFORM=offscreen "$build/bench/history/bench_history_window" 50 1) ;;
+    *bench/upgrade/bench_image_copy) run=("$build/bench/upgrade/bench_image_copy" 1 1) ;;
     "bench/idle_cpu.sh build "*) run=(bash "$src/bench/idle_cpu.sh" "$build" 1) ;;
     "bench/startup.sh build "*) run=(bash "$src/bench/startup.sh" "$build" 1) ;;
     "bench/cli.sh build "*) run=(bash "$src/bench/cli.sh" "$build" 1) ;;
