@@ -204,7 +204,7 @@ inline constexpr UiText CliFlashGoesOn{"The firmware upgrade goes on; quorvale-c
 inline constexpr UiText CliVersionNow{"Firmware version now: %@", "当前固件版本\uFF1A%@"};
 inline constexpr UiText CliToolOutput{"The tool's output:", "工具的输出\uFF1A"};
 inline constexpr UiText CliNoHistory{"No upgrades on record.", "没有升级记录\u3002"};
-inline constexpr UiText CliWaitTimedOut{"No dock was connected within %@ seconds.", "%@ 秒内未连接扩展坞\u3002"};
+inline constexpr UiText CliWaitTimedOut{"No dock was connected within %@ s.", "%@ 秒内未连接扩展坞\u3002"};
 // Read by screen readers only: the names of controls that show no text of their own.
 inline constexpr UiText Docks{"Docks", "扩展坞"};
 inline constexpr UiText UpgradeProgress{"Upgrade progress", "升级进度"};

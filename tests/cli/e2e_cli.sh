@@ -329,7 +329,7 @@ case_wait_timeout() {
   [ $((SECONDS - started)) -le 4 ] || fail "waited too long"
   run_cli wait --timeout 1
   expect_status 3
-  grep -qx 'No dock was connected within 1 seconds.' "$work/out" || fail "no word about the timeout"
+  grep -qx 'No dock was connected within 1 s.' "$work/out" || fail "no word about the timeout"
   # A dock already there: at once.
   exec 7>&-
   wait "$holder_pid"
