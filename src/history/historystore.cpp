@@ -4,11 +4,13 @@
 #include "core/printable.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QThread>
 
 #include <array>
 #include <atomic>
@@ -19,6 +21,9 @@
 #include <sys/stat.h>
 
 namespace {
+// SQLite's SQLITE_BUSY, as Qt gives its native error code.
+constexpr char SqliteBusy[] = "5";
+
 
 const QString Driver = QStringLiteral("QSQLITE");
 const QString Unrecorded = QStringLiteral("; upgrades will not be recorded");
@@ -266,8 +271,18 @@ bool HistoryStore::prepareForWriting()
     const bool current = *before == SchemaVersion;
     // WAL: a commit is one append, and readers never wait for a writer.
     // FULL: each commit is on the disk before the call returns.
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !query.next()
-        || query.value(0).toString() != QLatin1String("wal"))
+    // Switching a new file to WAL needs it alone for a moment, and SQLite
+    // says "locked" at once, without its busy wait, while another copy is
+    // opening it too (copies started together): asked again, within the
+    // same bound as a write's wait.
+    QElapsedTimer switching;
+    switching.start();
+    while (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL"))) {
+        if (query.lastError().nativeErrorCode() != QLatin1String(SqliteBusy) || switching.elapsed() >= BusyTimeoutMs)
+            return cannot(cannotWrite, current);
+        QThread::msleep(10);
+    }
+    if (!query.next() || query.value(0).toString() != QLatin1String("wal"))
         return cannot(cannotWrite, current);
     if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
         return cannot(cannotWrite, current);
