@@ -71,6 +71,37 @@ TEST(HistoryProcesses, DISABLED_Writer)
     }
 }
 
+// Copies started together on a file that does not exist yet, round after
+// round: each can write (SQLite refuses a new file's switch to WAL at once,
+// without its busy wait, while another copy is switching it too).
+TEST(HistoryProcesses, CopiesStartingTogetherOnANewFileAllWrite)
+{
+    constexpr int Openers = 6;
+    QTemporaryDir dir;
+    const QString go = QString::number(QDateTime::currentMSecsSinceEpoch() + 1500);
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (int copy = 0; copy < Openers; ++copy) {
+        copies.push_back(std::make_unique<QProcess>());
+        startChild(*copies.back(), "HistoryProcesses.DISABLED_Opener",
+            {QStringLiteral("QUORVALE_HISTORY_DIR=") + dir.path(), QStringLiteral("QUORVALE_HISTORY_GO=") + go});
+    }
+    for (const auto &copy : copies) {
+        ASSERT_TRUE(copy->waitForFinished(90000));
+        EXPECT_EQ(copy->exitCode(), 0);
+    }
+}
+
+TEST(HistoryProcesses, DISABLED_Opener)
+{
+    const qint64 go = qEnvironmentVariable("QUORVALE_HISTORY_GO").toLongLong();
+    for (int round = 0; round < 10; ++round) {
+        while (QDateTime::currentMSecsSinceEpoch() < go + round * 250)
+            QThread::msleep(1);
+        HistoryStore store(qEnvironmentVariable("QUORVALE_HISTORY_DIR") + QStringLiteral("/%1.sqlite").arg(round));
+        ASSERT_TRUE(store.isWritable()) << "round " << round << ": " << store.problem().toStdString();
+    }
+}
+
 // The program killed right after recording the start of a flash: the next
 // start finds the row, whole, still running.
 TEST(HistoryProcesses, RunningRowOutlivesAKilledProgram)
